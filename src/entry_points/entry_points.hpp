@@ -1,0 +1,16 @@
+// Bodies of the dump functions; each receives its matched arguments.
+#pragma once
+
+#include "module/call_frame.hpp"
+
+namespace mervanta {
+
+Ref dumps_body(const Arguments& args);
+Ref dump_body(const Arguments& args);
+Ref dumpb_body(const Arguments& args);
+Ref dump_queryset_body(const Arguments& args);
+Ref dump_queryset_bytes_body(const Arguments& args);
+Ref stream_dump_queryset_body(const Arguments& args);
+Ref stream_dump_queryset_jsonl_body(const Arguments& args);
+
+}  // namespace mervanta

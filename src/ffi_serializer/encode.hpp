@@ -1,0 +1,41 @@
+// The encoder's dispatcher, declared once for every branch that recurses.
+#pragma once
+
+#include <cstdint>
+
+#include "ffi_serializer/encoder_state.hpp"
+#include "module/py_ref.hpp"
+
+namespace mervanta {
+
+// Appends the JSON text of `value` (borrowed). Returns false with a Python
+// exception pending on failure; the buffer is then discarded by the caller.
+[[nodiscard]] bool encode_value(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                                bool allow_nan, bool sort_keys);
+
+// Second stage for values the core does not write itself.
+[[nodiscard]] bool encode_extended(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                                   bool allow_nan, bool sort_keys);
+
+// Bounds runaway nesting (self-containing containers, hooks returning their
+// argument, model cycles): a fixed bound for the native stack plus the
+// interpreter's own recursion limit. Both raise RecursionError.
+class NestingGuard {
+ public:
+  explicit NestingGuard(EncoderState& state) noexcept : state_(state) {}
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  ~NestingGuard() {
+    if (entered_) {
+      --state_.nesting;
+      Py_LeaveRecursiveCall();
+    }
+  }
+  [[nodiscard]] bool enter();
+
+ private:
+  EncoderState& state_;
+  bool entered_ = false;
+};
+
+}  // namespace mervanta

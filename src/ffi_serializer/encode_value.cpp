@@ -1,0 +1,181 @@
+// encode_value: the dispatch over core Python types, in its fixed order.
+#include "ffi_serializer/containers.hpp"
+#include "ffi_serializer/writers.hpp"
+#include "module/cache.hpp"
+#include "module/call_frame.hpp"
+
+namespace mervanta {
+
+namespace {
+
+void write_literal(EncoderState& state, const char* text, size_t length) { state.buffer.put(text, length); }
+
+// Step 6: any type named Decimal, decimal.Decimal or UUID is written as its str().
+bool is_str_written_type(PyObject* value) {
+  PyObject* name_name = names::name();
+  if (name_name == nullptr) {
+    clear_no_match_error();
+    return false;
+  }
+  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(value)), name_name));
+  if (!name || !PyUnicode_Check(name.get())) {
+    if (PyErr_Occurred()) {
+      clear_no_match_error();
+    }
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size);
+  if (text == nullptr) {
+    clear_no_match_error();
+    return false;
+  }
+  std::string_view type_name(text, static_cast<size_t>(size));
+  return type_name == "Decimal" || type_name == "UUID" || type_name == "decimal.Decimal";
+}
+
+bool write_str_of(PyObject* value, EncoderState& state) {
+  Ref text = Ref::steal(PyObject_Str(value));
+  return text && write_str(text.get(), state);
+}
+
+// Steps 7 to 9 for objects that are not ints: __index__ first (signed, then
+// unsigned), then __float__. Each failure is a "no match".
+enum class NumberOutcome { written, failed, no_match };
+
+NumberOutcome try_number_protocols(PyObject* value, EncoderState& state, bool allow_nan) {
+  long signed_value = PyLong_AsLong(value);
+  if (!(signed_value == -1 && PyErr_Occurred())) {
+    write_integer_signed(state, signed_value);
+    return NumberOutcome::written;
+  }
+  clear_no_match_error();
+  if (Ref index = Ref::steal(PyNumber_Index(value))) {
+    unsigned long long unsigned_value = PyLong_AsUnsignedLongLong(index.get());
+    if (!(unsigned_value == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+      write_integer_unsigned(state, unsigned_value);
+      return NumberOutcome::written;
+    }
+  }
+  clear_no_match_error();
+  double float_value = PyFloat_AsDouble(value);
+  if (!(float_value == -1.0 && PyErr_Occurred())) {
+    return write_float(float_value, state, allow_nan) ? NumberOutcome::written : NumberOutcome::failed;
+  }
+  clear_no_match_error();
+  return NumberOutcome::no_match;
+}
+
+bool is_subtype(PyObject* value, PyTypeObject* type) {
+  PyTypeObject* value_type = Py_TYPE(value);
+  return value_type == type || PyType_IsSubtype(value_type, type);
+}
+
+// The whole ordered dispatch, for values that are not exact built-in types.
+bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                    bool sort_keys) {
+  if (value == Py_None) {
+    write_literal(state, "null", 4);
+    return true;
+  }
+  bool truth = false;
+  if (read_strict_bool(value, truth)) {
+    truth ? write_literal(state, "true", 4) : write_literal(state, "false", 5);
+    return true;
+  }
+  const unsigned long flags = PyType_GetFlags(Py_TYPE(value));
+  if (flags & Py_TPFLAGS_UNICODE_SUBCLASS) {
+    return write_str(value, state);
+  }
+  if (flags & Py_TPFLAGS_DICT_SUBCLASS) {
+    return encode_dict(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (flags & Py_TPFLAGS_LIST_SUBCLASS) {
+    return encode_list(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (is_str_written_type(value)) {
+    return write_str_of(value, state);
+  }
+  if (flags & Py_TPFLAGS_LONG_SUBCLASS) {
+    return write_int_object(value, state);
+  }
+  switch (try_number_protocols(value, state, allow_nan)) {
+    case NumberOutcome::written:
+      return true;
+    case NumberOutcome::failed:
+      return false;
+    case NumberOutcome::no_match:
+      break;
+  }
+  if (flags & Py_TPFLAGS_TUPLE_SUBCLASS) {
+    return encode_tuple(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (is_subtype(value, &PySet_Type) || is_subtype(value, &PyFrozenSet_Type)) {
+    return encode_set(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (flags & Py_TPFLAGS_BYTES_SUBCLASS) {
+    write_base64(state, reinterpret_cast<const unsigned char*>(PyBytes_AsString(value)),
+                 static_cast<size_t>(PyBytes_Size(value)));
+    return true;
+  }
+  if (is_subtype(value, &PyByteArray_Type)) {
+    write_base64(state, reinterpret_cast<const unsigned char*>(PyByteArray_AsString(value)),
+                 static_cast<size_t>(PyByteArray_Size(value)));
+    return true;
+  }
+  return encode_extended(value, state, depth, default_hook, allow_nan, sort_keys);
+}
+
+}  // namespace
+
+bool encode_plain_scalar(PyObject* value, EncoderState& state, bool allow_nan, bool& handled) {
+  PyTypeObject* type = Py_TYPE(value);
+  handled = true;
+  if (type == &PyUnicode_Type) {
+    return write_str(value, state);
+  }
+  if (type == &PyLong_Type) {
+    return write_int_object(value, state);
+  }
+  if (type == &PyFloat_Type) {
+    return write_float(PyFloat_AsDouble(value), state, allow_nan);
+  }
+  if (value == Py_None) {
+    write_literal(state, "null", 4);
+    return true;
+  }
+  if (value == Py_True) {
+    write_literal(state, "true", 4);
+    return true;
+  }
+  if (value == Py_False) {
+    write_literal(state, "false", 5);
+    return true;
+  }
+  handled = false;
+  return false;
+}
+
+bool encode_value(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                  bool sort_keys) {
+  // Exact built-in types first: no user code can tell the difference from
+  // walking the ordered dispatch.
+  bool handled = false;
+  bool written = encode_plain_scalar(value, state, allow_nan, handled);
+  if (handled) {
+    return written;
+  }
+  PyTypeObject* type = Py_TYPE(value);
+  if (type == &PyDict_Type) {
+    return encode_dict(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (type == &PyList_Type) {
+    return encode_list(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (type == &PyTuple_Type) {
+    return encode_tuple(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  return encode_general(value, state, depth, default_hook, allow_nan, sort_keys);
+}
+
+}  // namespace mervanta

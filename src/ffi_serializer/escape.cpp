@@ -1,0 +1,198 @@
+// JSON string escaping over UTF-8 text, sixteen bytes at a time.
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <array>
+
+#include "ffi_serializer/writers.hpp"
+#include "module/errors.hpp"
+
+namespace mervanta {
+
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// Escape of each ASCII byte that needs one: the short form's letter, 'u' for
+// \u00XX, or 0 when the byte is copied unchanged.
+constexpr auto kEscapeKind = [] {
+  std::array<char, 128> table{};
+  for (int b = 0; b < 0x20; ++b) table[b] = 'u';
+  table['\b'] = 'b';
+  table['\t'] = 't';
+  table['\n'] = 'n';
+  table['\f'] = 'f';
+  table['\r'] = 'r';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}();
+
+inline char* put_unicode_escape(char* out, uint32_t unit) {
+  out[0] = '\\';
+  out[1] = 'u';
+  out[2] = kHex[(unit >> 12) & 0xF];
+  out[3] = kHex[(unit >> 8) & 0xF];
+  out[4] = kHex[(unit >> 4) & 0xF];
+  out[5] = kHex[unit & 0xF];
+  return out + 6;
+}
+
+inline char* put_ascii_escape(char* out, unsigned char byte) {
+  char kind = kEscapeKind[byte];
+  if (kind == 'u') {
+    return put_unicode_escape(out, byte);
+  }
+  out[0] = '\\';
+  out[1] = kind;
+  return out + 2;
+}
+
+// Decodes one multi-byte character at `in` and writes its \u escape(s).
+inline char* put_non_ascii_escape(char* out, const unsigned char*& in, const unsigned char* end) {
+  unsigned char lead = *in++;
+  uint32_t code_point;
+  if (lead < 0xE0) {
+    code_point = lead & 0x1F;
+  } else if (lead < 0xF0) {
+    code_point = lead & 0x0F;
+  } else {
+    code_point = lead & 0x07;
+  }
+  while (in < end && (*in & 0xC0) == 0x80) {
+    code_point = (code_point << 6) | (*in++ & 0x3F);
+  }
+  if (code_point < 0x10000) {
+    return put_unicode_escape(out, code_point);
+  }
+  code_point -= 0x10000;
+  out = put_unicode_escape(out, 0xD800 + (code_point >> 10));
+  return put_unicode_escape(out, 0xDC00 + (code_point & 0x3FF));
+}
+
+// Bytes of one 16-byte block that need work: control bytes, '"', '\' and,
+// when escaping to ASCII, every byte of 0x80 and above.
+template <bool EnsureAscii>
+inline unsigned special_mask(__m128i block) {
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
+  if constexpr (EnsureAscii) {
+    // Signed compare: 0x00-0x1F and 0x80-0xFF are both below 0x20.
+    special = _mm_or_si128(special, _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+  } else {
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(_mm_max_epu8(block, limit), limit));
+  }
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+
+template <bool EnsureAscii>
+inline bool needs_escape(unsigned char byte) {
+  if constexpr (EnsureAscii) {
+    return byte >= 0x80 || kEscapeKind[byte] != 0;
+  } else {
+    return byte < 0x80 && kEscapeKind[byte] != 0;
+  }
+}
+
+// Input is processed in slices so that the room reserved for the worst case
+// (six output bytes per input byte) stays bounded for huge strings.
+constexpr size_t kSlice = 4096;
+
+template <bool EnsureAscii>
+void write_escaped_body(OutputBuffer& buffer, const unsigned char* in, const unsigned char* end) {
+  while (in < end) {
+    size_t slice = std::min(static_cast<size_t>(end - in), kSlice);
+    const unsigned char* slice_end = in + slice;
+    // Worst case per input byte is 6 output bytes; a character that straddles
+    // the slice end adds up to 3 bytes; the 16-byte block store adds 16.
+    buffer.reserve(slice * 6 + 32);
+    char* out = buffer.tail();
+    char* const out_start = out;
+    while (in < slice_end) {
+      if (slice_end - in >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+        unsigned mask = special_mask<EnsureAscii>(block);
+        if (mask == 0) {
+          in += 16;
+          out += 16;
+          continue;
+        }
+        unsigned safe = static_cast<unsigned>(__builtin_ctz(mask));
+        in += safe;
+        out += safe;
+      } else {
+        while (in < slice_end && !needs_escape<EnsureAscii>(*in)) {
+          *out++ = static_cast<char>(*in++);
+        }
+        if (in == slice_end) {
+          break;
+        }
+      }
+      unsigned char byte = *in;
+      if (byte < 0x80) {
+        out = put_ascii_escape(out, byte);
+        ++in;
+      } else {
+        out = put_non_ascii_escape(out, in, end);
+      }
+    }
+    buffer.commit(static_cast<size_t>(out - out_start));
+  }
+}
+
+}  // namespace
+
+void write_escaped_string(EncoderState& state, const char* bytes, size_t length) {
+  OutputBuffer& buffer = state.buffer;
+  buffer.put('"');
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  if (state.ensure_ascii) {
+    write_escaped_body<true>(buffer, in, in + length);
+  } else {
+    write_escaped_body<false>(buffer, in, in + length);
+  }
+  buffer.put('"');
+}
+
+bool write_str(PyObject* text, EncoderState& state) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (utf8 == nullptr) {
+    return false;
+  }
+  write_escaped_string(state, utf8, static_cast<size_t>(size));
+  return true;
+}
+
+bool encode_text_value(PyObject* value, EncoderState& state) {
+  if (!PyUnicode_Check(value)) {
+    return fail_not_instance(value, "str");
+  }
+  return write_str(value, state);
+}
+
+std::string lenient_utf8(PyObject* text) {
+  Py_ssize_t size = 0;
+  if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size)) {
+    return std::string(utf8, static_cast<size_t>(size));
+  }
+  PyErr_Clear();
+  Ref passed = Ref::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+  if (!passed) {
+    PyErr_Clear();
+    return {};
+  }
+  Ref replaced = Ref::steal(
+      PyUnicode_DecodeUTF8(PyBytes_AsString(passed.get()), PyBytes_Size(passed.get()), "replace"));
+  const char* utf8 = replaced ? PyUnicode_AsUTF8AndSize(replaced.get(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return {};
+  }
+  return std::string(utf8, static_cast<size_t>(size));
+}
+
+}  // namespace mervanta

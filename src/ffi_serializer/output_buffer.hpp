@@ -1,0 +1,81 @@
+// The growable UTF-8 output buffer of one encoding run.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+namespace mervanta {
+
+class OutputBuffer {
+ public:
+  // Throws std::bad_alloc (raised as MemoryError by the call frame).
+  explicit OutputBuffer(size_t capacity) {
+    if (capacity > 0) {
+      data_ = static_cast<char*>(std::malloc(capacity));
+      if (data_ == nullptr) {
+        throw std::bad_alloc();
+      }
+      capacity_ = capacity;
+    }
+  }
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+  ~OutputBuffer() { std::free(data_); }
+
+  const char* data() const noexcept { return data_; }
+  size_t size() const noexcept { return length_; }
+  size_t capacity() const noexcept { return capacity_; }
+  std::string_view view() const noexcept { return {data_, length_}; }
+  void clear() noexcept { length_ = 0; }
+
+  // Makes room for n more bytes; one check per write.
+  void reserve(size_t n) {
+    if (capacity_ - length_ < n) {
+      grow(n);
+    }
+  }
+  // Writes into reserved room.
+  char* tail() noexcept { return data_ + length_; }
+  void commit(size_t n) noexcept { length_ += n; }
+  void put_unchecked(char c) noexcept { data_[length_++] = c; }
+  void put_unchecked(const char* bytes, size_t n) noexcept {
+    std::memcpy(data_ + length_, bytes, n);
+    length_ += n;
+  }
+
+  void put(char c) {
+    reserve(1);
+    put_unchecked(c);
+  }
+  void put(const char* bytes, size_t n) {
+    reserve(n);
+    put_unchecked(bytes, n);
+  }
+  void put(std::string_view text) { put(text.data(), text.size()); }
+
+ private:
+  void grow(size_t n) {
+    size_t wanted = length_ + n;
+    if (wanted < length_) {
+      throw std::bad_alloc();
+    }
+    size_t doubled = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : capacity_ * 2;
+    size_t new_capacity = doubled;
+    if (new_capacity < wanted) new_capacity = wanted;
+    if (new_capacity < 8) new_capacity = 8;
+    char* grown = static_cast<char*>(std::realloc(data_, new_capacity));
+    if (grown == nullptr) {
+      throw std::bad_alloc();
+    }
+    data_ = grown;
+    capacity_ = new_capacity;
+  }
+
+  char* data_ = nullptr;
+  size_t length_ = 0;
+  size_t capacity_ = 0;
+};
+
+}  // namespace mervanta
