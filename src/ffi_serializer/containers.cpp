@@ -50,15 +50,16 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, P
   bool first = true;
   bool ran_python = false;
   for (;;) {
-    // Only Python code run by a value's encoding can change the dict.
+    // Only Python code run by a value's encoding can change the dict's size;
+    // the surplus of members shows up later, once the new ones are reached.
     if (ran_python) {
       if (PyDict_Size(dict) != initial_size) {
         fail_dict_changed_size();
       }
-      if (remaining < 0) {
-        fail_dict_keys_changed();
-      }
       ran_python = false;
+    }
+    if (remaining < 0) {
+      fail_dict_keys_changed();
     }
     if (!PyDict_Next(dict, &position, &key, &value)) {
       break;
