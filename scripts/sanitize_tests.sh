@@ -53,7 +53,7 @@ fi
 rm -rf "$LOG_DIR"
 mkdir -p "$LOG_DIR"
 export LD_PRELOAD="$LIBASAN $LIBUBSAN"
-export ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=0:log_path=$LOG_DIR/asan:log_exe_name=1"
+export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1:halt_on_error=1:abort_on_error=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=0:log_path=$LOG_DIR/asan:log_exe_name=1"
 export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1:log_path=$LOG_DIR/ubsan:log_exe_name=1"
 export PYTHONMALLOC=malloc
 export PYTHONFAULTHANDLER=1
