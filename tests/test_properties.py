@@ -17,11 +17,12 @@ from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 import mervanta
-from leakcheck import need
+from leakcheck import SANITIZED, need
 
 # Kept small: the suite runs on four interpreters and under the sanitizers;
 # the fuzz harnesses do the long searches.
-examples = settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+examples = settings(max_examples=25 if SANITIZED else 100, deadline=None,
+                    suppress_health_check=[HealthCheck.too_slow])
 
 # --- strategies ------------------------------------------------------------------------
 
