@@ -436,7 +436,8 @@ def test_chunk_sizes_too_large_to_allocate(name, chunk_size):
     rows = WatchedRows([1, 2])
     recorder = Recorder()
     error = catch(lambda: getattr(mervanta, name)(rows, recorder, chunk_size))
-    assert isinstance(error, Exception), repr(error)
+    assert isinstance(error, (OverflowError, MemoryError)), repr(error)
+    assert not rows.started
     assert recorder.chunks == []
     assert mervanta.dumps([1]) == "[1]"
 
