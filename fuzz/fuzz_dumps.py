@@ -28,7 +28,7 @@ import uuid
 
 import atheris
 
-from common import (Unexpected, implemented, mervanta, outcome, pure_python_json, reference_dumps, strictly_equal,
+from common import (Unexpected, implemented, is_panic, mervanta, outcome, pure_python_json, reference_dumps, strictly_equal,
                     with_corpus)
 
 # The instrumented decoder reads every output back, so the fuzzer's coverage
@@ -211,6 +211,31 @@ def check_streams(rows: list, compact: list) -> None:
                 raise Unexpected(f"{name} with chunk_size {chunk_size}: {error!r} {collector.parts!r} != {joined!r}")
 
 
+DICT_GUARDS = ("dictionary changed size during iteration", "dictionary keys changed during iteration")
+
+
+def check_dict_mutation(value: dict, chosen: dict) -> None:
+    """A hook that adds a member to the top-level dict: the one place where a
+    PanicException is specified, and only with the guards' messages."""
+    grown = []
+
+    def hook(unknown):
+        if not grown:
+            grown.append(1)
+            value[f"added {len(value)}"] = None
+        return None
+
+    keywords = dict(chosen, default=hook)
+    try:
+        mervanta.dumps(value, **keywords)
+    except BaseException as error:  # noqa: B036
+        if is_panic(error):
+            if str(error) not in DICT_GUARDS or keywords.get("sort_keys"):
+                raise Unexpected(f"unexpected PanicException: {error}") from error
+        elif not isinstance(error, ENCODE_ERRORS):
+            raise Unexpected(f"dict mutation: {type(error).__name__}: {error}") from error
+
+
 @atheris.instrument_func
 def TestOneInput(data: bytes) -> None:
     fdp = atheris.FuzzedDataProvider(data)
@@ -233,6 +258,10 @@ def TestOneInput(data: bytes) -> None:
         raise Unexpected(f"dumps refused a clean tree: {result!r}")
     if notes.plain and clean and (not ok or result != reference_dumps(value, **reference_keywords(chosen))):
         raise Unexpected(f"dumps gave {result!r}, not the reference layout")
+
+    if isinstance(value, dict) and notes.unknown:
+        check_dict_mutation(value, chosen)
+        return  # the value has changed
 
     writer = io.StringIO()
     dumped = outcome(lambda: mervanta.dump(value, writer, **chosen), ENCODE_ERRORS, "dump")
