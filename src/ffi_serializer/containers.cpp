@@ -50,15 +50,13 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, P
   bool first = true;
   bool ran_python = false;
   for (;;) {
-    // Only Python code run by a value's encoding can change the dict.
-    if (ran_python) {
-      if (PyDict_Size(dict) != initial_size) {
-        fail_dict_changed_size();
-      }
-      if (remaining < 0) {
-        fail_dict_keys_changed();
-      }
-      ran_python = false;
+    // Only Python code run by a value's encoding can change the dict's size.
+    if (ran_python && PyDict_Size(dict) != initial_size) {
+      fail_dict_changed_size();
+    }
+    ran_python = false;
+    if (remaining < 0) {
+      fail_dict_keys_changed();
     }
     if (!PyDict_Next(dict, &position, &key, &value)) {
       break;
