@@ -69,7 +69,7 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, P
     if (!write_key(key, state)) {
       return false;
     }
-    state.buffer.put(state.key_separator);
+    state.key_separator.write_to(state.buffer);
     if (!encode_item(value, state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
       return false;
     }
@@ -123,7 +123,7 @@ bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyO
     }
     first = false;
     write_escaped_string(state, member.text.data(), member.text.size());
-    state.buffer.put(state.key_separator);
+    state.key_separator.write_to(state.buffer);
     if (!encode_value(member.value.get(), state, depth + 1, default_hook, allow_nan, true)) {
       return false;
     }
