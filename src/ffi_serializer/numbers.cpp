@@ -121,36 +121,36 @@ size_t format_float(double value, char* scratch) {
     return static_cast<size_t>(out + 3 - scratch);
   }
   const ShortestDecimal decimal = shortest_decimal(value);
-  char digits[24];
+  // Fixed-size copies below may move a few bytes past the digits; the scratch
+  // area has room for them and only the counted bytes are kept.
+  char digits[48];
   const int count = write_digits(digits, decimal.significand);
   // 10^(kk-1) <= value < 10^kk; k is the exponent of the last digit.
   const int k = decimal.exponent;
   const int kk = count + k;
   if (k >= 0 && kk <= 16) {
-    std::memcpy(out, digits, static_cast<size_t>(count));
-    out += count;
-    std::memset(out, '0', static_cast<size_t>(k));
-    out += k;
-    *out++ = '.';
-    *out++ = '0';
+    std::memcpy(out, digits, 16);
+    std::memset(out + count, '0', 16);
+    out += kk;
+    out[0] = '.';
+    out[1] = '0';
+    out += 2;
   } else if (kk >= 1 && kk <= 16) {
-    std::memcpy(out, digits, static_cast<size_t>(kk));
+    std::memcpy(out, digits, 16);
     out += kk;
     *out++ = '.';
-    std::memcpy(out, digits + kk, static_cast<size_t>(count - kk));
+    std::memcpy(out, digits + kk, 24);
     out += count - kk;
   } else if (kk >= -4 && kk <= 0) {
-    *out++ = '0';
-    *out++ = '.';
-    std::memset(out, '0', static_cast<size_t>(-kk));
-    out += -kk;
-    std::memcpy(out, digits, static_cast<size_t>(count));
+    std::memcpy(out, "0.000000", 8);
+    out += 2 - kk;
+    std::memcpy(out, digits, 24);
     out += count;
   } else {
     *out++ = digits[0];
     if (count > 1) {
       *out++ = '.';
-      std::memcpy(out, digits + 1, static_cast<size_t>(count - 1));
+      std::memcpy(out, digits + 1, 24);
       out += count - 1;
     }
     *out++ = 'e';
@@ -159,7 +159,7 @@ size_t format_float(double value, char* scratch) {
       *out++ = '-';
       exponent = -exponent;
     }
-    out += write_digits(out, static_cast<uint64_t>(exponent));
+    out += write_small_digits(out, static_cast<uint32_t>(exponent));
   }
   return static_cast<size_t>(out - scratch);
 }
@@ -179,7 +179,7 @@ bool write_float(double value, EncoderState& state, bool allow_nan) {
     }
     return true;
   }
-  state.buffer.reserve(32);
+  state.buffer.reserve(kFloatScratch);
   size_t length = format_float(value, state.buffer.tail());
   state.buffer.commit(length);
   return true;

@@ -24,6 +24,9 @@ void write_integer_unsigned(EncoderState& state, uint64_t value);
 // Any int (or subclass): exact decimal digits, big integers included.
 [[nodiscard]] bool write_int_object(PyObject* value, EncoderState& state);
 
+// Room format_float needs: the text is at most 24 bytes, plus slack for
+// fixed-size copies.
+inline constexpr size_t kFloatScratch = 64;
 // Shortest round-trip text of a finite double; returns its length.
 size_t format_float(double value, char* scratch);
 // NaN and infinities follow allow_nan.
