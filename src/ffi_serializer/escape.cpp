@@ -28,13 +28,21 @@ constexpr auto kEscapeKind = [] {
   return table;
 }();
 
+// "00" to "ff" for every byte value.
+constexpr auto kHexPairs = [] {
+  std::array<char, 512> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    table[byte * 2] = kHex[byte >> 4];
+    table[byte * 2 + 1] = kHex[byte & 0xF];
+  }
+  return table;
+}();
+
 inline char* put_unicode_escape(char* out, uint32_t unit) {
   out[0] = '\\';
   out[1] = 'u';
-  out[2] = kHex[(unit >> 12) & 0xF];
-  out[3] = kHex[(unit >> 8) & 0xF];
-  out[4] = kHex[(unit >> 4) & 0xF];
-  out[5] = kHex[unit & 0xF];
+  std::memcpy(out + 2, kHexPairs.data() + (unit >> 8) * 2, 2);
+  std::memcpy(out + 4, kHexPairs.data() + (unit & 0xFF) * 2, 2);
   return out + 6;
 }
 
@@ -48,19 +56,22 @@ inline char* put_ascii_escape(char* out, unsigned char byte) {
   return out + 2;
 }
 
-// Decodes one multi-byte character at `in` and writes its \u escape(s).
-inline char* put_non_ascii_escape(char* out, const unsigned char*& in, const unsigned char* end) {
-  unsigned char lead = *in++;
+// Decodes one multi-byte character at `in` and writes its \u escape(s). The
+// text comes from the interpreter, so it is valid UTF-8 and every sequence is
+// complete.
+inline char* put_non_ascii_escape(char* out, const unsigned char*& in) {
+  const unsigned char lead = in[0];
   uint32_t code_point;
   if (lead < 0xE0) {
-    code_point = lead & 0x1F;
+    code_point = (uint32_t{lead & 0x1Fu} << 6) | (in[1] & 0x3Fu);
+    in += 2;
   } else if (lead < 0xF0) {
-    code_point = lead & 0x0F;
+    code_point = (uint32_t{lead & 0x0Fu} << 12) | (uint32_t{in[1] & 0x3Fu} << 6) | (in[2] & 0x3Fu);
+    in += 3;
   } else {
-    code_point = lead & 0x07;
-  }
-  while (in < end && (*in & 0xC0) == 0x80) {
-    code_point = (code_point << 6) | (*in++ & 0x3F);
+    code_point = (uint32_t{lead & 0x07u} << 18) | (uint32_t{in[1] & 0x3Fu} << 12) |
+                 (uint32_t{in[2] & 0x3Fu} << 6) | (in[3] & 0x3Fu);
+    in += 4;
   }
   if (code_point < 0x10000) {
     return put_unicode_escape(out, code_point);
@@ -113,7 +124,7 @@ inline bool load_stays_in_page(const unsigned char* p) {
 // advancing past the safe prefix. Leaves `in` where it stopped: at `end`, or
 // past it when a \u-escaped character straddles `end`.
 template <bool EnsureAscii>
-char* escape_run(char* out, const unsigned char*& in, const unsigned char* end, const unsigned char* text_end) {
+char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) {
   while (in < end) {
     size_t remaining = static_cast<size_t>(end - in);
     unsigned mask;
@@ -152,7 +163,10 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end, 
       out = put_ascii_escape(out, byte);
       ++in;
     } else {
-      out = put_non_ascii_escape(out, in, text_end);
+      // Non-ASCII text tends to come in runs (only when escaping to ASCII).
+      do {
+        out = put_non_ascii_escape(out, in);
+      } while (in < end && *in >= 0x80);
     }
   }
   return out;
@@ -170,7 +184,7 @@ void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length)
     char* out = buffer.tail();
     char* const start = out;
     *out++ = '"';
-    out = escape_run<EnsureAscii>(out, in, end, end);
+    out = escape_run<EnsureAscii>(out, in, end);
     *out++ = '"';
     buffer.commit(static_cast<size_t>(out - start));
     return;
@@ -182,7 +196,7 @@ void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length)
     buffer.reserve(static_cast<size_t>(slice_end - in) * 6 + 32);
     char* out = buffer.tail();
     char* const start = out;
-    out = escape_run<EnsureAscii>(out, in, slice_end, end);
+    out = escape_run<EnsureAscii>(out, in, slice_end);
     buffer.commit(static_cast<size_t>(out - start));
   }
   buffer.put('"');
