@@ -31,7 +31,7 @@ inline bool encode_item(PyObject* item, EncoderState& state, uint64_t depth, PyO
 }
 
 bool write_key(PyObject* key, EncoderState& state) {
-  if (!PyUnicode_Check(key)) {
+  if (!is_str(key)) {
     return fail_not_instance(key, "str");
   }
   return write_str(key, state);
@@ -104,7 +104,7 @@ bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyO
       break;
     }
     --remaining;
-    if (!PyUnicode_Check(key)) {
+    if (!is_str(key)) {
       return fail_not_instance(key, "str");
     }
     Py_ssize_t size = 0;

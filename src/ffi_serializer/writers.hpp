@@ -9,6 +9,10 @@
 
 namespace mervanta {
 
+// str or a subclass; the exact type is tested first because the subclass
+// test is a function call under the limited API.
+inline bool is_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type || PyUnicode_Check(object); }
+
 // The one writer of JSON strings: quotes and escapes valid UTF-8 text.
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length);
 
