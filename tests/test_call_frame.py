@@ -132,3 +132,40 @@ def test_loads_strict_must_be_a_bool():
     assert str(info.value) == "'None' is not an instance of 'bool'"
     if HAS_NOTES:
         assert info.value.__notes__ == ["while processing 'strict'"]
+
+
+def test_memory_exhaustion_is_memory_error_not_panic():
+    import subprocess
+    import textwrap
+
+    code = textwrap.dedent(
+        """
+        import resource, mervanta
+        text = "a" * (48 * 1024 * 1024)
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        with open("/proc/self/statm") as f:
+            in_use = int(f.read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (in_use + 64 * 1024 * 1024, hard))
+        try:
+            mervanta.dumpb([text, text])
+        except MemoryError:
+            print("MemoryError")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "MemoryError"
+    assert "PanicException" not in result.stderr
+
+
+def test_internal_fault_writes_a_notice(capfd):
+    data = {"a": object()}
+
+    def default(value):
+        data["b"] = 1
+        return None
+
+    with pytest.raises(BaseException) as info:
+        mervanta.dumps(data, default=default)
+    assert type(info.value).__name__ == "PanicException"
+    assert "dictionary changed size during iteration" in capfd.readouterr().err
