@@ -1,0 +1,126 @@
+// Drivers, value dispatch, literals and the positioned decoder error.
+#include "deserializer/parser.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace mervanta {
+
+namespace {
+
+uint32_t load_word(const char* bytes) {
+  uint32_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+constexpr uint32_t word_of(const char (&literal)[5]) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(literal[0])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(literal[1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(literal[2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(literal[3])) << 24;
+}
+
+Ref parse_null(ParserState& state) {
+  if (state.length - state.position >= 4 && load_word(state.text + state.position) == word_of("null")) {
+    state.position += 4;
+    return Ref::borrow(Py_None);
+  }
+  return parse_error(state, "Invalid null");
+}
+
+Ref parse_first_value(ParserState& state, const DecodeHooks& hooks) {
+  skip_whitespace(state);
+  if (state.position >= state.length) {
+    return parse_error(state, "Invalid JSON");
+  }
+  return parse_value(state, hooks);
+}
+
+}  // namespace
+
+Ref parse_json(const char* text, uint64_t length, const DecodeHooks& hooks) {
+  ParserState state{text, length, 0, 0};
+  return parse_first_value(state, hooks);
+}
+
+Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hooks) {
+  ParserState state{text, length, 0, 0};
+  Ref value = parse_first_value(state, hooks);
+  if (!value) {
+    return {};
+  }
+  skip_whitespace(state);
+  if (state.position < state.length) {
+    return parse_error(state, "Extra data after JSON value");
+  }
+  return value;
+}
+
+Ref parse_value(ParserState& state, const DecodeHooks& hooks) {
+  if (state.position >= state.length) {
+    return parse_error(state, "Invalid JSON");
+  }
+  switch (state.text[state.position]) {
+    case '"':
+      return parse_string(state);
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return parse_number(state, hooks.parse_float, hooks.parse_int);
+    case '[':
+      return parse_array(state, hooks);
+    case '{':
+      return parse_object(state, hooks);
+    case 't':
+    case 'f':
+      return parse_literal(state);
+    case 'n':
+      return parse_null(state);
+    default:
+      return parse_error(state, "Invalid JSON");
+  }
+}
+
+Ref parse_literal(ParserState& state) {
+  uint64_t remaining = state.length - state.position;
+  const char* at = state.text + state.position;
+  if (remaining >= 4 && load_word(at) == word_of("true")) {
+    state.position += 4;
+    return Ref::borrow(Py_True);
+  }
+  if (remaining >= 5 && load_word(at) == word_of("fals") && at[4] == 'e') {
+    state.position += 5;
+    return Ref::borrow(Py_False);
+  }
+  return parse_error(state, "Invalid boolean");
+}
+
+Ref parse_error(const ParserState& state, const char* message) {
+  const char* text = state.text;
+  uint64_t position = state.position;
+  uint64_t row = 1;
+  uint64_t column = position + 1;
+  const void* line_feed = std::memchr(text, '\n', position);
+  while (line_feed != nullptr) {
+    uint64_t offset = static_cast<uint64_t>(static_cast<const char*>(line_feed) - text);
+    ++row;
+    column = position - offset;
+    line_feed = std::memchr(text + offset + 1, '\n', position - offset - 1);
+  }
+  char formatted[160];
+  std::snprintf(formatted, sizeof formatted, "%s at row %llu, column %llu", message,
+                static_cast<unsigned long long>(row), static_cast<unsigned long long>(column));
+  PyErr_SetString(PyExc_ValueError, formatted);
+  return {};
+}
+
+}  // namespace mervanta

@@ -1,0 +1,63 @@
+// The one-pass JSON parser: the cursor, the hooks, the drivers and the
+// per-kind decoders. Every decoder returns a new reference, or an empty Ref
+// with a Python exception pending (a positioned ValueError for bad input).
+#pragma once
+
+#include <cstdint>
+
+#include "module/py_ref.hpp"
+
+namespace mervanta {
+
+// Bytes of readable zero padding the owner of a text keeps after its end, so
+// that scanners may read whole blocks and stop on a NUL without bounds checks.
+inline constexpr uint64_t kTextPadding = 64;
+
+// Containers nested deeper than this raise RecursionError.
+inline constexpr uint32_t kMaxNestingDepth = 1024;
+
+struct ParserState {
+  const char* text;  // followed by kTextPadding zero bytes
+  uint64_t length;
+  uint64_t position;
+  uint32_t depth;  // containers currently open
+};
+
+// Borrowed callables; null when absent.
+struct DecodeHooks {
+  PyObject* object_hook = nullptr;
+  PyObject* object_pairs_hook = nullptr;
+  PyObject* parse_float = nullptr;
+  PyObject* parse_int = nullptr;
+};
+
+// Drivers. `text` must be valid UTF-8 followed by kTextPadding zero bytes.
+Ref parse_json(const char* text, uint64_t length, const DecodeHooks& hooks);
+Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hooks);
+
+Ref parse_value(ParserState& state, const DecodeHooks& hooks);
+Ref parse_literal(ParserState& state);
+Ref parse_string(ParserState& state);
+Ref parse_number(ParserState& state, PyObject* parse_float, PyObject* parse_int);
+Ref parse_array(ParserState& state, const DecodeHooks& hooks);
+Ref parse_object(ParserState& state, const DecodeHooks& hooks);
+
+// Sets ValueError "{message} at row {row}, column {column}" for the current
+// position and returns an empty Ref.
+Ref parse_error(const ParserState& state, const char* message);
+
+inline bool is_json_whitespace(unsigned char byte) {
+  return byte <= 32 && ((uint64_t{0x100002600} >> byte) & 1) != 0;
+}
+
+// The padding NUL is not whitespace, so the loop stops at the end of the text.
+inline void skip_whitespace(ParserState& state) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(state.text);
+  uint64_t position = state.position;
+  while (is_json_whitespace(bytes[position])) {
+    ++position;
+  }
+  state.position = position;
+}
+
+}  // namespace mervanta
