@@ -29,7 +29,26 @@ Ref parse_null(ParserState& state) {
   return parse_error(state, "Invalid null");
 }
 
+// The cyclic collector would repeatedly traverse the containers being built,
+// none of which can be garbage yet; it is paused for the parse and resumed
+// only if it was running before.
+class CollectorPause {
+ public:
+  CollectorPause() : was_enabled_(PyGC_Disable() != 0) {}
+  ~CollectorPause() {
+    if (was_enabled_) {
+      PyGC_Enable();
+    }
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  bool was_enabled_;
+};
+
 Ref parse_first_value(ParserState& state, const DecodeHooks& hooks) {
+  CollectorPause pause;
   skip_whitespace(state);
   if (state.position >= state.length) {
     return parse_error(state, "Invalid JSON");
