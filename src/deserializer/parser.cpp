@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace mervanta {
 
 namespace {
@@ -74,6 +78,32 @@ Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hook
     return parse_error(state, "Extra data after JSON value");
   }
   return value;
+}
+
+void skip_whitespace_run(ParserState& state) {
+  const char* text = state.text;
+  uint64_t position = state.position;
+#if defined(__SSE2__)
+  // A block read at a position <= length stays inside the padding.
+  for (;;) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + position));
+    __m128i spaces = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                  _mm_cmpeq_epi8(block, _mm_set1_epi8('\n')));
+    __m128i controls = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                                    _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')));
+    unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(spaces, controls))) & 0xFFFFu;
+    if (others != 0) {
+      position += static_cast<uint64_t>(__builtin_ctz(others));
+      break;
+    }
+    position += 16;
+  }
+#else
+  while (is_json_whitespace(static_cast<unsigned char>(text[position]))) {
+    ++position;
+  }
+#endif
+  state.position = position;
 }
 
 Ref parse_value(ParserState& state, const DecodeHooks& hooks) {

@@ -50,14 +50,23 @@ inline bool is_json_whitespace(unsigned char byte) {
   return byte <= 32 && ((uint64_t{0x100002600} >> byte) & 1) != 0;
 }
 
-// The padding NUL is not whitespace, so the loop stops at the end of the text.
+// Skips a run of whitespace that starts at `position`, many bytes at a time.
+void skip_whitespace_run(ParserState& state);
+
+// Most tokens follow their predecessor directly or after one space, so the
+// first byte is tested inline. The padding NUL is not whitespace, so every
+// scan stops at the end of the text.
 inline void skip_whitespace(ParserState& state) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(state.text);
-  uint64_t position = state.position;
-  while (is_json_whitespace(bytes[position])) {
-    ++position;
+  unsigned char byte = static_cast<unsigned char>(state.text[state.position]);
+  if (!is_json_whitespace(byte)) {
+    return;
   }
-  state.position = position;
+  unsigned char next = static_cast<unsigned char>(state.text[state.position + 1]);
+  if (!is_json_whitespace(next)) {
+    state.position += 1;
+    return;
+  }
+  skip_whitespace_run(state);
 }
 
 }  // namespace mervanta
