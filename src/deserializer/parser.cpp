@@ -153,7 +153,7 @@ Ref parse_literal(ParserState& state) {
   return parse_error(state, "Invalid boolean");
 }
 
-Ref parse_error(const ParserState& state, const char* message) {
+[[gnu::cold]] [[gnu::noinline]] Ref parse_error(const ParserState& state, const char* message) {
   const char* text = state.text;
   uint64_t position = state.position;
   uint64_t row = 1;
