@@ -94,8 +94,21 @@ def test_columns_count_bytes_of_replaced_text():
     assert decode_error(loads, b'["\xff", x]') == "Invalid JSON at row 1, column 9"
 
 
-@settings(max_examples=300, deadline=None)
-@given(st.binary(max_size=40))
+# Random bytes mixed with well-formed characters (and surrogates in their
+# three-byte form), so that long valid runs and near-valid sequences occur.
+utf8_pieces = st.lists(
+    st.one_of(
+        st.binary(max_size=4),
+        st.text(max_size=3).map(lambda text: text.encode("utf-8")),
+        st.integers(0xD800, 0xDFFF).map(lambda code: chr(code).encode("utf-8", "surrogatepass")),
+        st.just(b"a" * 17),
+    ),
+    max_size=12,
+).map(b"".join)
+
+
+@settings(max_examples=500, deadline=None)
+@given(utf8_pieces)
 def test_utf8_replacement_matches_bytes_decode(payload):
     raw = b'"' + payload.replace(b"\\", b"").replace(b'"', b"") + b'"'
     expected = raw.decode("utf-8", "replace")[1:-1]
@@ -176,6 +189,8 @@ def test_load_empty_after_trimming(content):
 
 def test_load_keeps_feff_and_data_after_value():
     assert load(Reader("[1]\ufeff")) == [1]
+    for not_white_space in ("\u200b", "\u180e", "\ufeff"):
+        assert decode_error(load, Reader(not_white_space + "[1]")) == "Invalid JSON at row 1, column 1"
     assert decode_error(load, Reader("\ufeff")) == "Invalid JSON at row 1, column 1"
 
 
