@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "deserializer/utf8.hpp"
 #include "module/errors.hpp"
 
 namespace mervanta {

@@ -33,9 +33,4 @@ class OwnedText {
 // Only str (or a subclass); `trim` drops Unicode White_Space at both ends.
 [[nodiscard]] bool str_input_text(PyObject* source, bool trim, OwnedText& out);
 
-// Strict UTF-8 validity, as the interpreter's decoder judges it.
-bool is_valid_utf8(const unsigned char* bytes, size_t size);
-// The text without leading and trailing White_Space characters.
-std::string_view trim_unicode_whitespace(std::string_view text);
-
 }  // namespace mervanta

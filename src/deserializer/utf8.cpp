@@ -1,7 +1,7 @@
 // UTF-8 validity and Unicode White_Space trimming over UTF-8 bytes.
 #include <cstring>
 
-#include "deserializer/input_text.hpp"
+#include "deserializer/utf8.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
