@@ -4,6 +4,8 @@ import decimal
 import math
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from mervanta import deserialize_direct_fn, deserialize_strict_fn, loads
 
@@ -263,3 +265,33 @@ def test_integer_digit_limit_error_passes_through():
         pytest.skip("no digit limit on this interpreter")
     with pytest.raises(ValueError, match="Exceeds the limit"):
         loads("1" * 5000)
+
+
+number_texts = st.builds(
+    lambda sign, whole, fraction, exponent: sign + whole + fraction + exponent,
+    st.sampled_from(["", "-"]),
+    st.text("0123456789", min_size=1, max_size=30),
+    st.one_of(st.just(""), st.text("0123456789", max_size=30).map(lambda digits: "." + digits)),
+    st.one_of(
+        st.just(""),
+        st.builds(lambda e, s, d: e + s + d, st.sampled_from("eE"), st.sampled_from(["", "+", "-"]),
+                  st.integers(0, 400).map(str)),
+    ),
+)
+
+
+@settings(max_examples=1000, deadline=None)
+@given(number_texts)
+def test_numbers_match_the_interpreter(text):
+    decoded = loads(text)
+    expected = float(text) if any(c in text for c in ".eE") else int(text)
+    assert type(decoded) is type(expected)
+    assert decoded == expected
+    if isinstance(expected, float):
+        assert math.copysign(1, decoded) == math.copysign(1, expected)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.floats(allow_nan=False, allow_infinity=False))
+def test_shortest_float_text_round_trips(value):
+    assert loads(repr(value)) == value
