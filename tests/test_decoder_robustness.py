@@ -46,12 +46,21 @@ def test_collector_state_is_restored():
     assert gc.isenabled()
     loads('[{"a": []}]')
     assert gc.isenabled()
+    with pytest.raises(ValueError):
+        loads('[{"a": [x]}]')
+    assert gc.isenabled()
     gc.disable()
     try:
-        loads('[{"a": []}]', object_hook=lambda obj: obj)
+        loads('[{"a": []}]')
         assert not gc.isenabled()
     finally:
         gc.enable()
+
+
+def test_collector_runs_while_hooks_run():
+    states = []
+    loads('[{"a": 1}]', object_hook=lambda obj: states.append(gc.isenabled()) or obj)
+    assert states == [True]
 
 
 def test_memory_error_from_a_hook_passes_through():

@@ -34,13 +34,18 @@ Ref parse_null(ParserState& state) {
 }
 
 // The cyclic collector would repeatedly traverse the containers being built,
-// none of which can be garbage yet; it is paused for the parse and resumed
-// only if it was running before.
+// none of which can be garbage yet. Without hooks no Python code runs during
+// the parse, so the collector is paused for it (and resumed only if it was
+// running before); with hooks it is left alone.
 class CollectorPause {
  public:
-  CollectorPause() : was_enabled_(PyGC_Disable() != 0) {}
+  explicit CollectorPause(const DecodeHooks& hooks) {
+    bool any_hook = hooks.object_hook != nullptr || hooks.object_pairs_hook != nullptr ||
+                    hooks.parse_float != nullptr || hooks.parse_int != nullptr;
+    paused_ = !any_hook && PyGC_Disable() != 0;
+  }
   ~CollectorPause() {
-    if (was_enabled_) {
+    if (paused_) {
       PyGC_Enable();
     }
   }
@@ -48,11 +53,11 @@ class CollectorPause {
   CollectorPause& operator=(const CollectorPause&) = delete;
 
  private:
-  bool was_enabled_;
+  bool paused_ = false;
 };
 
 Ref parse_first_value(ParserState& state, const DecodeHooks& hooks) {
-  CollectorPause pause;
+  CollectorPause pause(hooks);
   skip_whitespace(state);
   if (state.position >= state.length) {
     return parse_error(state, "Invalid JSON");
