@@ -95,7 +95,9 @@ DOCUMENT = {
 
 ROWS = [{"id": index, "name": "row é %d" % index, "values": [index, index / 2]} for index in range(120)]
 
-TEXT = mervanta.dumps({key: value for key, value in DOCUMENT.items() if key != "opaque"}, default=str)
+# The decoder reads no NaN, so the document for the load functions leaves it out.
+TEXT = mervanta.dumps({"ints": DOCUMENT["ints"], "floats": DOCUMENT["floats"][:-1], "text": DOCUMENT["text"],
+                       "nested": DOCUMENT["nested"], "set": DOCUMENT["set"], "bytes": DOCUMENT["bytes"]})
 TEXT_BYTES = TEXT.encode()
 TEXT_BYTEARRAY = bytearray(TEXT_BYTES)
 
