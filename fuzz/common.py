@@ -55,6 +55,11 @@ def outcome(call, allowed: tuple, where: str):
 
 
 def same_outcome(first, second) -> bool:
+    # The nesting bound includes the interpreter's recursion limit, whose
+    # headroom after a RecursionError depends on the calls made before: a
+    # document nested near the bound may stop at a different depth, or not.
+    if any(not ok and isinstance(error, RecursionError) for ok, error in (first, second)):
+        return True
     if first[0] != second[0]:
         return False
     if first[0]:

@@ -52,17 +52,28 @@ stdlib_values = json_values(stdlib_scalars)
 
 
 def strictly_equal(a, b) -> bool:
-    """Equality that tells int from float, 0.0 from -0.0 and list from tuple."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return struct.pack("<d", a) == struct.pack("<d", b) or (math.isnan(a) and math.isnan(b))
-    if isinstance(a, list):
-        return len(a) == len(b) and all(strictly_equal(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        # Key order is checked by the layout tests, byte for byte.
-        return a.keys() == b.keys() and all(strictly_equal(a[k], b[k]) for k in a)
-    return a == b
+    """Equality that tells int from float, 0.0 from -0.0 and list from tuple.
+    Iterative, so that it also compares the deepest documents the decoder reads."""
+    pending = [(a, b)]
+    while pending:
+        a, b = pending.pop()
+        if type(a) is not type(b):
+            return False
+        if isinstance(a, float):
+            if struct.pack("<d", a) != struct.pack("<d", b) and not (math.isnan(a) and math.isnan(b)):
+                return False
+        elif isinstance(a, list):
+            if len(a) != len(b):
+                return False
+            pending.extend(zip(a, b))
+        elif isinstance(a, dict):
+            # Key order is checked by the layout tests, byte for byte.
+            if a.keys() != b.keys():
+                return False
+            pending.extend((a[key], b[key]) for key in a)
+        elif a != b:
+            return False
+    return True
 
 
 # --- a reference writer of the layout ---------------------------------------------------------
@@ -318,12 +329,17 @@ POSITION = re.compile(r" at row (\d+), column (\d+)$")
 
 
 def has_lone_surrogate(value) -> bool:
-    if isinstance(value, str):
-        return any(0xD800 <= ord(c) <= 0xDFFF for c in value)
-    if isinstance(value, list):
-        return any(map(has_lone_surrogate, value))
-    if isinstance(value, dict):
-        return any(map(has_lone_surrogate, value)) or any(map(has_lone_surrogate, value.values()))
+    pending = [value]
+    while pending:
+        value = pending.pop()
+        if isinstance(value, str):
+            if any(0xD800 <= ord(c) <= 0xDFFF for c in value):
+                return True
+        elif isinstance(value, list):
+            pending.extend(value)
+        elif isinstance(value, dict):
+            pending.extend(value)
+            pending.extend(value.values())
     return False
 
 
