@@ -44,8 +44,10 @@ def decoders(**hooks):
     """The instrumented pure-Python decoder (for coverage) and the standard
     library's C decoder (the verdict: the pure-Python one reads "\\u" escapes
     through int(), which also takes spaces, signs and underscores)."""
-    pure = json.JSONDecoder(parse_constant=lambda name: constants_seen.append(name) or float("nan"), **hooks)
-    native = json.JSONDecoder(parse_constant=pure.parse_constant, **hooks)
+    # strict=False: raw control characters in strings are read, as here.
+    pure = json.JSONDecoder(parse_constant=lambda name: constants_seen.append(name) or float("nan"), strict=False,
+                            **hooks)
+    native = json.JSONDecoder(parse_constant=pure.parse_constant, strict=False, **hooks)
     native.parse_string = json.decoder.c_scanstring
     native.scan_once = json.scanner.c_make_scanner(native)
     return pure, native
