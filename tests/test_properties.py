@@ -248,10 +248,18 @@ def test_unusable_or_boolean_indent(value, indent):
     assert mervanta.dumps(value, indent=indent) == reference_dumps(value, indent=expected_indent)
 
 
+def has_non_finite(value) -> bool:
+    if isinstance(value, float):
+        return not math.isfinite(value)
+    if isinstance(value, (list, dict)):
+        return any(map(has_non_finite, value.values() if isinstance(value, dict) else value))
+    return False
+
+
 @examples
 @given(json_values(st.none() | machine_ints | texts | st.floats(allow_nan=True)), st.booleans())
 def test_allow_nan_false_refuses_exactly_the_non_finite(value, sort_keys):
-    non_finite = "NaN" in reference_dumps(value) or "Infinity" in reference_dumps(value)
+    non_finite = has_non_finite(value)
     try:
         text = mervanta.dumps(value, allow_nan=False, sort_keys=sort_keys)
     except ValueError as error:
