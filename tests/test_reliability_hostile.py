@@ -503,3 +503,42 @@ def test_dump_write_attribute_that_raises_on_lookup():
 
     error = catch(lambda: mervanta.dump([1], Writer()))
     assert type(error) is PermissionError and str(error) == "read-only"
+
+
+# --- exceptions that are not errors pass through untouched -----------------------------------------
+
+
+@pytest.mark.parametrize("exception", [KeyboardInterrupt, SystemExit, GeneratorExit])
+def test_interrupt_in_the_default_hook_is_not_retried(exception):
+    calls = []
+
+    def hook(value):
+        calls.append(value)
+        raise exception("stop")
+
+    error = catch(lambda: mervanta.dumps({"a": [Opaque()]}, default=hook))
+    assert type(error) is exception and str(error) == "stop"
+    assert len(calls) == 1
+
+
+@pytest.mark.parametrize("exception", [KeyboardInterrupt, SystemExit])
+def test_interrupts_from_python_code_pass_through(exception):
+    need("loads", "load", "stream_dump_queryset")
+
+    def raise_it(*args):
+        raise exception("stop")
+
+    reader = type("Reader", (), {"read": raise_it})()
+    writer = type("Writer", (), {"write": raise_it})()
+
+    def rows():
+        yield 1
+        raise_it()
+
+    for call in (lambda: mervanta.loads('[{"a": 1}]', object_hook=raise_it),
+                 lambda: mervanta.loads("[1.5]", parse_float=raise_it),
+                 lambda: mervanta.load(reader),
+                 lambda: mervanta.dump([1], writer),
+                 lambda: mervanta.stream_dump_queryset(rows(), Recorder())):
+        error = catch(call)
+        assert type(error) is exception and str(error) == "stop"
