@@ -115,7 +115,7 @@ def workload(null_fd):
         "dump": lambda: dump_to_writer(lambda w, **k: mervanta.dump(DOCUMENT, w, **k), default=sleepy_default),
         "dumpb": lambda: mervanta.dumpb([DOCUMENT["nested"], DOCUMENT["text"], DOCUMENT["set"]], pretty=True),
         "dump_queryset": lambda: mervanta.dump_queryset(ROWS),
-        "dump_queryset_bytes": lambda: mervanta.dump_queryset_bytes(sleepy_rows(ROWS)),
+        "dump_queryset_bytes": lambda: mervanta.dump_queryset_bytes([ROWS, DOCUMENT["nested"]]),
         "stream_dump_queryset": lambda: dump_to_writer(mervanta.stream_dump_queryset, sleepy_rows(ROWS),
                                                        chunk_size=1),
         "stream_dump_queryset_jsonl": lambda: dump_to_writer(mervanta.stream_dump_queryset_jsonl,
