@@ -425,3 +425,39 @@ def test_hook_failing_deep_inside_releases_partial_results():
 
     doubled = "[" + document + ", " + document + "]"
     assert_no_leak(swallowing(lambda: mervanta.loads(doubled, object_hook=hook), ValueError), calls_per_round=100)
+
+
+# --- argument errors, for every function ----------------------------------------------------------
+
+ARGUMENT_ERRORS = {
+    "dumps": [lambda f: f(), lambda f: f(1, obj=2), lambda f: f(*range(11)), lambda f: f(1, ensure_ascii=None)],
+    "dump": [lambda f: f(1), lambda f: f(1, io.StringIO(), fp=2), lambda f: f(1, io.StringIO(), allow_nan=0)],
+    "dumpb": [lambda f: f(), lambda f: f(1, True, 3), lambda f: f(1, pretty="yes"), lambda f: f(1, indent=2)],
+    "dump_queryset": [lambda f: f(), lambda f: f(1, 2), lambda f: f([], indent=4)],
+    "dump_queryset_bytes": [lambda f: f(), lambda f: f([], queryset=[])],
+    "stream_dump_queryset": [lambda f: f([]), lambda f: f([], io.StringIO(), -1), lambda f: f([], io.StringIO(), x=1)],
+    "stream_dump_queryset_jsonl": [lambda f: f(), lambda f: f([], io.StringIO(), None)],
+    "loads": [lambda f: f(), lambda f: f("1", s="2"), lambda f: f("1", strict=None), lambda f: f(*range(9))],
+    "load": [lambda f: f(), lambda f: f(io.StringIO("1"), strict=1)],
+    "deserialize_direct_fn": [lambda f: f(), lambda f: f("1", strict=True), lambda f: f(*range(6))],
+    "deserialize_strict_fn": [lambda f: f(), lambda f: f("1", foo=1), lambda f: f(b"1")],
+}
+
+
+@pytest.mark.parametrize("name", ARGUMENT_ERRORS)
+def test_argument_errors_do_not_leak(name):
+    need(name)
+    function = getattr(mervanta, name)
+    calls = ARGUMENT_ERRORS[name]
+    for call in calls:
+        with pytest.raises((TypeError, OverflowError)):
+            call(function)
+
+    def every_error():
+        for call in calls:
+            try:
+                call(function)
+            except (TypeError, OverflowError):
+                pass
+
+    assert_no_leak(every_error, calls_per_round=100)
