@@ -276,6 +276,44 @@ def test_caches_fill_once_without_deadlock():
     ]
 
 
+FORK_CHILD = r"""
+import os, signal, sys, threading, time, types
+import operator as real_operator
+import mervanta
+
+class SlowOperator(types.ModuleType):
+    @property
+    def length_hint(self):
+        time.sleep(0.5)  # the filling thread holds the cell's once-lock, not the interpreter lock
+        return real_operator.length_hint
+
+sys.modules["operator"] = SlowOperator("operator")
+
+class Tags(set):
+    pass
+
+filler = threading.Thread(target=lambda: mervanta.dumps(Tags({1, 2})))
+filler.start()
+time.sleep(0.1)
+pid = os.fork()
+if pid == 0:
+    signal.alarm(10)
+    print("child", mervanta.dumps(Tags({3})), flush=True)
+    os._exit(0)
+filler.join()
+print("parent", os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), flush=True)
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_fork_while_a_cache_is_being_filled():
+    # The child has only the forking thread: a once-lock held by the filling
+    # thread must not make the child's first use of the cell wait forever.
+    result = subprocess.run([sys.executable, "-W", "ignore", "-c", FORK_CHILD], capture_output=True, text=True,
+                            timeout=60)
+    assert result.stdout.splitlines() == ["child [3]", "parent 0"], result.stderr[-2000:]
+
+
 def test_all_functions_are_covered():
     # The workload names every exported function; a new one needs a line there.
     assert set(workload(0)) == set(ALL_FUNCTIONS) == set(mervanta.__all__) - {"__version__"}

@@ -1,6 +1,41 @@
 #include "module/cache.hpp"
 
+#include <pthread.h>
+
+#include <new>
+
 namespace mervanta {
+
+namespace {
+// Every cell ever constructed; cells live until the process exits.
+std::atomic<CacheCell*> registered_cells{nullptr};
+}  // namespace
+
+CacheCell::CacheCell() noexcept {
+  next_registered_ = registered_cells.load(std::memory_order_relaxed);
+  while (!registered_cells.compare_exchange_weak(next_registered_, this, std::memory_order_release,
+                                                 std::memory_order_relaxed)) {
+  }
+  static const bool fork_handler_installed =
+      pthread_atfork(nullptr, nullptr, &CacheCell::reset_locks_in_forked_child) == 0;
+  (void)fork_handler_installed;
+}
+
+// In a forked child only the forking thread exists. A once-lock held by any
+// other thread (a filler that had released the interpreter lock, or a waiter)
+// would never be released, and the child's first use of the cell would hang;
+// such locks are made new. A fill by the forking thread itself continues and
+// unlocks its own lock.
+void CacheCell::reset_locks_in_forked_child() noexcept {
+  const std::thread::id self = std::this_thread::get_id();
+  for (CacheCell* cell = registered_cells.load(std::memory_order_acquire); cell != nullptr;
+       cell = cell->next_registered_) {
+    if (cell->filler_.load(std::memory_order_relaxed) != self) {
+      new (&cell->once_lock_) std::mutex();
+      cell->filler_.store(std::thread::id{}, std::memory_order_relaxed);
+    }
+  }
+}
 
 PyObject* CacheCell::fill(Initialiser initialise) {
   if (filler_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {

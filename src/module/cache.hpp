@@ -16,6 +16,12 @@ class CacheCell {
  public:
   using Initialiser = PyObject* (*)();  // new reference, or null with an exception set
 
+  // Registers the cell so that a forked child does not inherit its once-lock
+  // held by a thread that does not exist there.
+  CacheCell() noexcept;
+  CacheCell(const CacheCell&) = delete;
+  CacheCell& operator=(const CacheCell&) = delete;
+
   // Borrowed reference valid for the life of the process, or null with an
   // exception set (the cell then stays empty and a later call tries again).
   PyObject* get(Initialiser initialise) {
@@ -27,10 +33,12 @@ class CacheCell {
 
  private:
   PyObject* fill(Initialiser initialise);
+  static void reset_locks_in_forked_child() noexcept;
 
   std::atomic<PyObject*> value_{nullptr};
   std::mutex once_lock_;
   std::atomic<std::thread::id> filler_{};
+  CacheCell* next_registered_ = nullptr;
 };
 
 namespace names {
