@@ -6,6 +6,7 @@ clean exception."""
 from __future__ import annotations
 
 import io
+import json
 import sys
 
 import pytest
@@ -140,6 +141,44 @@ def test_set_items_whose_str_mutates_the_set():
     target: set = set()
     target.update({Meddler(target, "b"), Meddler(target, "a")})
     assert mervanta.dumps(target, default=lambda m: m.label) == '["a", "b"]'
+
+
+class Fickle:
+    """An item whose str() changes on every call: an inconsistent sort order."""
+
+    counter = 0
+
+    def __init__(self, index):
+        self.index = index
+
+    def __str__(self):
+        Fickle.counter += 1
+        return str((Fickle.counter * 7919 + self.index * 104729) % 1000)
+
+    def __hash__(self):
+        return self.index
+
+
+@pytest.mark.parametrize("count", [2, 7, 16, 17, 33, 100, 257])
+def test_set_items_whose_text_changes_on_every_comparison(count):
+    # The sort must stay within its bounds and keep every item exactly once.
+    for _ in range(20):
+        items = {Fickle(index) for index in range(count)}
+        text = mervanta.dumps(items, default=lambda item: item.index)
+        assert sorted(json.loads(text)) == list(range(count))
+
+
+def test_set_items_with_equal_texts_keep_their_iteration_order():
+    class Ordered(set):
+        def __init__(self, order):
+            super().__init__(order)
+            self.order = order
+
+        def __iter__(self):
+            return iter(self.order)
+
+    assert mervanta.dumps(Ordered(["1", 1, "0", 0, 10, "10"])) == '["0", 0, "1", 1, 10, "10"]'
+    assert mervanta.dumps(Ordered([1, "1", 0, "0"])) == '[0, "0", 1, "1"]'
 
 
 def test_set_subclass_iterator_that_mutates_and_raises():

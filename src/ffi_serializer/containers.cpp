@@ -158,6 +158,30 @@ size_t estimate_length(PyObject* container) {
   return static_cast<size_t>(std::min<uint64_t>(estimate, 1u << 20));
 }
 
+// A stable bottom-up merge sort of positions. Unlike std::stable_sort, whose
+// insertion steps run unguarded, it stays within bounds when the comparison
+// is inconsistent, as a str() that returns a different text on every call
+// makes it.
+template <class Less>
+void sort_positions_stably(std::vector<size_t>& order, Less less) {
+  const size_t count = order.size();
+  std::vector<size_t> merged(count);
+  for (size_t width = 1; width < count; width *= 2) {
+    for (size_t low = 0; low < count; low += 2 * width) {
+      const size_t middle = std::min(low + width, count);
+      const size_t high = std::min(low + 2 * width, count);
+      size_t left = low, right = middle, out = low;
+      while (left < middle && right < high) {
+        // The right run goes first only when strictly smaller: equal texts keep their order.
+        merged[out++] = less(order[right], order[left]) ? order[right++] : order[left++];
+      }
+      while (left < middle) merged[out++] = order[left++];
+      while (right < high) merged[out++] = order[right++];
+    }
+    order.swap(merged);
+  }
+}
+
 // str() of a set item as UTF-8 (lone surrogates replaced), taken afresh for
 // every comparison. A failing str() is an internal fault.
 std::string sort_text(PyObject* item) {
@@ -248,8 +272,9 @@ bool encode_set(PyObject* set, EncoderState& state, uint64_t depth, PyObject* de
   for (size_t i = 0; i < order.size(); ++i) {
     order[i] = i;
   }
-  std::stable_sort(order.begin(), order.end(),
-                   [&items](size_t a, size_t b) { return sort_text(items[a].get()) < sort_text(items[b].get()); });
+  sort_positions_stably(order, [&items](size_t a, size_t b) {
+    return sort_text(items[a].get()) < sort_text(items[b].get());
+  });
   write_container_open(state, '[');
   bool first = true;
   for (size_t index : order) {
