@@ -59,6 +59,22 @@ class Unknown:
         self.tag = tag
 
 
+class Fickle:
+    """Its str() changes on every call, so the set sort sees an inconsistent order."""
+
+    calls = 0
+
+    def __init__(self, tag):
+        self.tag = tag
+
+    def __str__(self):
+        Fickle.calls += 1
+        return str(Fickle.calls * 31 % 17)
+
+    def __hash__(self):
+        return hash(self.tag)
+
+
 class Text(str):
     pass
 
@@ -141,9 +157,10 @@ def build(fdp: atheris.FuzzedDataProvider, depth: int, notes: Plainness):
         return tuple(build(fdp, depth + 1, notes) for _ in range(count))
     if kind == 21:
         return Mapping({str(index): build(fdp, depth + 1, notes) for index in range(count)})
-    scalars = [fdp.PickValueInList([0, -1, 10, 9, "a", "B", "é", 2**70, 1.5, None, True, b"x", Colour.RED])
-               for _ in range(count)]
+    scalars = [fdp.PickValueInList([0, -1, 10, 9, "a", "B", "é", 2**70, 1.5, None, True, b"x", Colour.RED,
+                                    Fickle(index)]) for index in range(count)]
     notes.unknown |= Colour.RED in scalars and not EXTENDED_READY
+    notes.unknown |= any(isinstance(item, Fickle) for item in scalars)
     factory = fdp.PickValueInList([set, frozenset, Tags])
     return factory(scalars)
 
