@@ -97,6 +97,7 @@ class Plainness:
         self.surrogates = False
         self.unknown = False
         self.non_str_keys = False
+        self.fickle = False  # set order differs from one call to the next
 
 
 @atheris.instrument_func
@@ -160,7 +161,8 @@ def build(fdp: atheris.FuzzedDataProvider, depth: int, notes: Plainness):
     scalars = [fdp.PickValueInList([0, -1, 10, 9, "a", "B", "é", 2**70, 1.5, None, True, b"x", Colour.RED,
                                     Fickle(index)]) for index in range(count)]
     notes.unknown |= Colour.RED in scalars and not EXTENDED_READY
-    notes.unknown |= any(isinstance(item, Fickle) for item in scalars)
+    notes.fickle |= any(isinstance(item, Fickle) for item in scalars)
+    notes.unknown |= notes.fickle
     factory = fdp.PickValueInList([set, frozenset, Tags])
     return factory(scalars)
 
@@ -276,6 +278,8 @@ def TestOneInput(data: bytes) -> None:
     if notes.plain and clean and (not ok or result != reference_dumps(value, **reference_keywords(chosen))):
         raise Unexpected(f"dumps gave {result!r}, not the reference layout")
 
+    if notes.fickle:
+        return  # the other functions would write the sets in another order
     if isinstance(value, dict) and notes.unknown:
         check_dict_mutation(value, chosen)
         return  # the value has changed
