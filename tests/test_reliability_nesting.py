@@ -3,7 +3,7 @@ containers and hooks that never stop. Each must end in RecursionError, never
 in a crash. The deep cases run in a child interpreter, so that a crash is
 reported as a failure instead of ending the test run, and are repeated on
 other threads than the main one: one with the default stack, one with a small
-stack of 512 KiB."""
+stack of 1 MiB."""
 
 from __future__ import annotations
 
@@ -94,7 +94,7 @@ for build_name, build in BUILDS.items():
 """
 
 # A sanitizer build needs several times the stack of an optimised one.
-SMALL_STACK = 0 if SANITIZED else 512 * 1024
+SMALL_STACK = 0 if SANITIZED else 1024 * 1024
 
 
 def run_child(builds: dict, calls: dict) -> list[str]:
