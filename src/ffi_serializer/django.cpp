@@ -1,0 +1,123 @@
+#include "ffi_serializer/django.hpp"
+
+#include "ffi_serializer/encode.hpp"
+#include "ffi_serializer/runtime_import.hpp"
+#include "ffi_serializer/writers.hpp"
+#include "module/errors.hpp"
+#include "module/lookup.hpp"
+
+namespace mervanta {
+
+namespace {
+
+Outcome outcome_of(bool written) { return written ? Outcome::written : Outcome::failed; }
+
+bool encode_promise(PyObject* value, EncoderState& state) {
+  Ref text = Ref::steal(PyObject_Str(value));
+  return text && encode_text_value(text.get(), state);
+}
+
+// iter(value._meta.fields.__iter__())
+Ref iterate_fields(PyObject* value) {
+  Ref meta = getattr_str(value, "_meta");
+  Ref fields = meta ? getattr_str(meta.get(), "fields") : Ref();
+  Ref iterable = fields ? call_method0(fields.get(), "__iter__") : Ref();
+  return iterable ? Ref::steal(PyObject_GetIter(iterable.get())) : Ref();
+}
+
+// One member: the field's name as key, the attribute of that name as value.
+bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& state, uint64_t depth,
+                  PyObject* default_hook, bool allow_nan, bool sort_keys) {
+  Ref name = getattr_str(field, "name");
+  if (!name) {
+    return false;
+  }
+  if (!PyUnicode_Check(name.get())) {
+    return fail_not_instance(name.get(), "str");
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size);
+  if (utf8 == nullptr) {
+    return false;
+  }
+  if (!first) {
+    write_item_separator(state);
+  }
+  write_escaped_string(state, utf8, static_cast<size_t>(size));
+  state.buffer.put(state.key_separator);
+  Ref attribute_name = Ref::steal(PyUnicode_DecodeUTF8(utf8, size, "strict"));
+  Ref attribute = attribute_name ? Ref::steal(PyObject_GetAttr(value, attribute_name.get())) : Ref();
+  return attribute && encode_value(attribute.get(), state, depth + 1, default_hook, allow_nan, sort_keys);
+}
+
+}  // namespace
+
+bool encode_model_instance(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                           bool allow_nan, bool sort_keys) {
+  // Relations can lead back to an instance that is being written.
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return false;
+  }
+  Ref fields = iterate_fields(value);
+  if (!fields) {
+    return false;
+  }
+  write_container_open(state, '{');
+  bool first = true;
+  while (Ref field = Ref::steal(PyIter_Next(fields.get()))) {
+    if (!encode_field(value, field.get(), first, state, depth, default_hook, allow_nan, sort_keys)) {
+      return false;
+    }
+    first = false;
+  }
+  if (PyErr_Occurred()) {
+    return false;
+  }
+  write_container_close(state, '}');
+  return true;
+}
+
+bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                     bool sort_keys) {
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return false;
+  }
+  Ref rows = Ref::steal(PyObject_GetIter(value));
+  if (!rows) {
+    return false;
+  }
+  write_container_open(state, '[');
+  bool first = true;
+  while (Ref row = Ref::steal(PyIter_Next(rows.get()))) {
+    if (!first) {
+      write_item_separator(state);
+    }
+    first = false;
+    if (!encode_value(row.get(), state, depth + 1, default_hook, allow_nan, sort_keys)) {
+      return false;
+    }
+  }
+  if (PyErr_Occurred()) {
+    return false;
+  }
+  write_container_close(state, ']');
+  return true;
+}
+
+Outcome try_encode_django(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                          bool allow_nan, bool sort_keys) {
+  if (is_instance_of(value, "django.utils.functional", "Promise")) {
+    return outcome_of(encode_promise(value, state));
+  }
+  if (is_instance_of(value, "django.db.models", "Model")) {
+    return outcome_of(encode_model_instance(value, state, depth, default_hook, allow_nan, sort_keys));
+  }
+  if (is_instance_of(value, "django.db.models.query", "QuerySet")) {
+    return outcome_of(encode_queryset(value, state, depth, default_hook, allow_nan, sort_keys));
+  }
+  return Outcome::no_match;
+}
+
+}  // namespace mervanta

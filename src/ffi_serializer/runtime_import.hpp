@@ -1,0 +1,16 @@
+// Classes and functions reached by import at the moment they are needed.
+#pragma once
+
+#include "module/py_ref.hpp"
+
+namespace mervanta {
+
+// module.attribute, imported afresh (the interpreter's module cache makes a
+// repeated import a lookup). Empty Ref with the exception pending on failure.
+Ref import_attribute(const char* module, const char* attribute);
+
+// isinstance(value, module.class_name) as a "what is it" test: an import, a
+// missing class or a raising instance test all count as no match.
+bool is_instance_of(PyObject* value, const char* module, const char* class_name);
+
+}  // namespace mervanta

@@ -1,0 +1,141 @@
+// Dates, times, durations, Enum members and dataclass instances.
+#include "ffi_serializer/stdlib_types.hpp"
+
+#include <charconv>
+
+#include "ffi_serializer/encode.hpp"
+#include "ffi_serializer/runtime_import.hpp"
+#include "ffi_serializer/writers.hpp"
+#include "module/errors.hpp"
+#include "module/lookup.hpp"
+
+namespace mervanta {
+
+namespace {
+
+void append_number(std::string& text, int64_t number) {
+  char digits[24];
+  auto result = std::to_chars(digits, digits + sizeof digits, number);
+  text.append(digits, result.ptr);
+}
+
+// At least six digits, zero-padded on the left.
+void append_micros(std::string& text, uint32_t micros) {
+  char digits[16];
+  auto result = std::to_chars(digits, digits + sizeof digits, micros);
+  size_t length = static_cast<size_t>(result.ptr - digits);
+  if (length < 6) {
+    text.append(6 - length, '0');
+  }
+  text.append(digits, length);
+}
+
+// An attribute read as a signed 64-bit integer; failures are final.
+bool read_long_attribute(PyObject* value, const char* name, int64_t& out) {
+  Ref attribute = getattr_str(value, name);
+  if (!attribute) {
+    return false;
+  }
+  long converted = PyLong_AsLong(attribute.get());
+  if (converted == -1 && PyErr_Occurred()) {
+    return false;
+  }
+  out = converted;
+  return true;
+}
+
+}  // namespace
+
+std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds) {
+  // C++ division truncates toward zero and % takes the dividend's sign.
+  const int64_t hours = seconds / 3600;
+  const int64_t minutes = (seconds % 3600) / 60;
+  const int64_t secs = seconds % 60;
+  const uint32_t micros = static_cast<uint32_t>(static_cast<uint64_t>(microseconds));
+  std::string text = "P";
+  if (days != 0) {
+    append_number(text, days);
+    text += 'D';
+  }
+  if (hours != 0) {
+    text += 'T';
+    append_number(text, hours);
+    text += 'H';
+  } else if (minutes != 0 || secs != 0 || micros != 0) {
+    text += 'T';
+  }
+  if (minutes != 0) {
+    append_number(text, minutes);
+    text += 'M';
+  }
+  if (micros != 0) {
+    append_number(text, secs);
+    text += '.';
+    append_micros(text, micros);
+    text += 'S';
+  } else if (secs != 0) {
+    append_number(text, secs);
+    text += 'S';
+  }
+  if (text.size() == 1) {
+    text += "T0S";
+  }
+  return text;
+}
+
+bool encode_iso_text(PyObject* value, EncoderState& state) {
+  Ref text = call_method0(value, "isoformat");
+  return text && encode_text_value(text.get(), state);
+}
+
+bool encode_duration(PyObject* value, EncoderState& state) {
+  int64_t days = 0, seconds = 0, microseconds = 0;
+  if (!read_long_attribute(value, "days", days) || !read_long_attribute(value, "seconds", seconds) ||
+      !read_long_attribute(value, "microseconds", microseconds)) {
+    return false;
+  }
+  std::string text = format_duration(days, seconds, microseconds);
+  write_escaped_string(state, text.data(), text.size());
+  return true;
+}
+
+Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                        bool allow_nan, bool sort_keys) {
+  if (!is_instance_of(value, "enum", "Enum")) {
+    return Outcome::no_match;
+  }
+  // A member's value can lead back to the member itself.
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return Outcome::failed;
+  }
+  Ref member_value = getattr_str(value, "value");
+  if (!member_value ||
+      !encode_value(member_value.get(), state, depth, default_hook, allow_nan, sort_keys)) {
+    return Outcome::failed;
+  }
+  return Outcome::written;
+}
+
+Outcome try_encode_dataclass(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                             bool allow_nan, bool sort_keys) {
+  if (Ref fields = getattr_str(value, "__dataclass_fields__"); !fields) {
+    clear_no_match_error();
+    return Outcome::no_match;
+  }
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return Outcome::failed;
+  }
+  Ref asdict = import_attribute("dataclasses", "asdict");
+  if (!asdict) {
+    return Outcome::failed;
+  }
+  Ref fields_dict = call_with_one(asdict.get(), value);
+  if (!fields_dict || !encode_value(fields_dict.get(), state, depth, default_hook, allow_nan, sort_keys)) {
+    return Outcome::failed;
+  }
+  return Outcome::written;
+}
+
+}  // namespace mervanta
