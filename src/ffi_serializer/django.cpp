@@ -108,16 +108,23 @@ bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObj
 
 Outcome try_encode_django(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                           bool allow_nan, bool sort_keys) {
-  if (is_instance_of(value, "django.utils.functional", "Promise")) {
+  Test test = is_instance_of(value, "django.utils.functional", "Promise");
+  if (test == Test::yes) {
     return outcome_of(encode_promise(value, state));
   }
-  if (is_instance_of(value, "django.db.models", "Model")) {
-    return outcome_of(encode_model_instance(value, state, depth, default_hook, allow_nan, sort_keys));
+  if (test == Test::no) {
+    test = is_instance_of(value, "django.db.models", "Model");
+    if (test == Test::yes) {
+      return outcome_of(encode_model_instance(value, state, depth, default_hook, allow_nan, sort_keys));
+    }
   }
-  if (is_instance_of(value, "django.db.models.query", "QuerySet")) {
-    return outcome_of(encode_queryset(value, state, depth, default_hook, allow_nan, sort_keys));
+  if (test == Test::no) {
+    test = is_instance_of(value, "django.db.models.query", "QuerySet");
+    if (test == Test::yes) {
+      return outcome_of(encode_queryset(value, state, depth, default_hook, allow_nan, sort_keys));
+    }
   }
-  return Outcome::no_match;
+  return test == Test::failed ? Outcome::failed : Outcome::no_match;
 }
 
 }  // namespace mervanta

@@ -17,18 +17,24 @@ Ref import_attribute(const char* module, const char* attribute) {
   return getattr_str(imported.get(), attribute);
 }
 
-bool is_instance_of(PyObject* value, const char* module, const char* class_name) {
+Test clear_test_error() {
+  if (PyErr_ExceptionMatches(PyExc_RecursionError)) {
+    return Test::failed;
+  }
+  clear_no_match_error();
+  return Test::no;
+}
+
+Test is_instance_of(PyObject* value, const char* module, const char* class_name) {
   Ref cls = import_attribute(module, class_name);
   if (!cls) {
-    clear_no_match_error();
-    return false;
+    return clear_test_error();
   }
   int result = PyObject_IsInstance(value, cls.get());
   if (result < 0) {
-    clear_no_match_error();
-    return false;
+    return clear_test_error();
   }
-  return result == 1;
+  return result == 1 ? Test::yes : Test::no;
 }
 
 }  // namespace mervanta

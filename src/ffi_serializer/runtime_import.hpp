@@ -9,8 +9,16 @@ namespace mervanta {
 // repeated import a lookup). Empty Ref with the exception pending on failure.
 Ref import_attribute(const char* module, const char* attribute);
 
+enum class Test { no, yes, failed };
+
+// Clears the exception of a "what is it" test so that it counts as no match,
+// except a RecursionError: that one means the nesting is running away and
+// stays pending (Test::failed), so runaway input ends in RecursionError and
+// never falls through to another branch.
+Test clear_test_error();
+
 // isinstance(value, module.class_name) as a "what is it" test: an import, a
 // missing class or a raising instance test all count as no match.
-bool is_instance_of(PyObject* value, const char* module, const char* class_name);
+Test is_instance_of(PyObject* value, const char* module, const char* class_name);
 
 }  // namespace mervanta

@@ -101,8 +101,13 @@ bool encode_duration(PyObject* value, EncoderState& state) {
 
 Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                         bool allow_nan, bool sort_keys) {
-  if (!is_instance_of(value, "enum", "Enum")) {
-    return Outcome::no_match;
+  switch (is_instance_of(value, "enum", "Enum")) {
+    case Test::no:
+      return Outcome::no_match;
+    case Test::failed:
+      return Outcome::failed;
+    case Test::yes:
+      break;
   }
   // A member's value can lead back to the member itself.
   NestingGuard guard(state);
@@ -120,8 +125,7 @@ Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, Py
 Outcome try_encode_dataclass(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                              bool allow_nan, bool sort_keys) {
   if (Ref fields = getattr_str(value, "__dataclass_fields__"); !fields) {
-    clear_no_match_error();
-    return Outcome::no_match;
+    return clear_test_error() == Test::no ? Outcome::no_match : Outcome::failed;
   }
   NestingGuard guard(state);
   if (!guard.enter()) {
