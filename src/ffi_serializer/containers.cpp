@@ -31,7 +31,7 @@ inline bool encode_item(PyObject* item, EncoderState& state, uint64_t depth, PyO
 }
 
 bool write_key(PyObject* key, EncoderState& state) {
-  if (!PyUnicode_Check(key)) {
+  if (!is_str(key)) {
     return fail_not_instance(key, "str");
   }
   return write_str(key, state);
@@ -50,15 +50,13 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, P
   bool first = true;
   bool ran_python = false;
   for (;;) {
-    // Only Python code run by a value's encoding can change the dict.
-    if (ran_python) {
-      if (PyDict_Size(dict) != initial_size) {
-        fail_dict_changed_size();
-      }
-      if (remaining < 0) {
-        fail_dict_keys_changed();
-      }
-      ran_python = false;
+    // Only Python code run by a value's encoding can change the dict's size.
+    if (ran_python && PyDict_Size(dict) != initial_size) {
+      fail_dict_changed_size();
+    }
+    ran_python = false;
+    if (remaining < 0) {
+      fail_dict_keys_changed();
     }
     if (!PyDict_Next(dict, &position, &key, &value)) {
       break;
@@ -71,7 +69,7 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, P
     if (!write_key(key, state)) {
       return false;
     }
-    state.buffer.put(state.key_separator);
+    state.key_separator.write_to(state.buffer);
     if (!encode_item(value, state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
       return false;
     }
@@ -106,7 +104,7 @@ bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyO
       break;
     }
     --remaining;
-    if (!PyUnicode_Check(key)) {
+    if (!is_str(key)) {
       return fail_not_instance(key, "str");
     }
     Py_ssize_t size = 0;
@@ -125,7 +123,7 @@ bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyO
     }
     first = false;
     write_escaped_string(state, member.text.data(), member.text.size());
-    state.buffer.put(state.key_separator);
+    state.key_separator.write_to(state.buffer);
     if (!encode_value(member.value.get(), state, depth + 1, default_hook, allow_nan, true)) {
       return false;
     }

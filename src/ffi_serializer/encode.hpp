@@ -28,14 +28,30 @@ class NestingGuard {
   ~NestingGuard() {
     if (entered_) {
       --state_.nesting;
-      Py_LeaveRecursiveCall();
+      if (counted_) {
+        Py_LeaveRecursiveCall();
+      }
     }
   }
-  [[nodiscard]] bool enter();
+  [[nodiscard]] bool enter() {
+    // The interpreter's own recursion counter is consulted only past the
+    // first levels, which every document has and which cannot run away.
+    if (state_.nesting < kUncountedLevels) {
+      ++state_.nesting;
+      counted_ = false;
+      entered_ = true;
+      return true;
+    }
+    return enter_counted();
+  }
 
  private:
+  static constexpr uint32_t kUncountedLevels = 32;
+  bool enter_counted();
+
   EncoderState& state_;
   bool entered_ = false;
+  bool counted_ = false;
 };
 
 }  // namespace mervanta

@@ -2,19 +2,54 @@
 // every writer shares.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "ffi_serializer/output_buffer.hpp"
 
 namespace mervanta {
 
+// An item or key separator. Short ones (all but the most unusual) are written
+// with one fixed-size copy.
+class Separator {
+ public:
+  Separator(std::string_view text) { *this = text; }  // NOLINT: implicit from text
+  Separator& operator=(std::string_view text) {
+    length_ = text.size();
+    if (length_ <= kInline) {
+      inline_.fill(0);
+      std::memcpy(inline_.data(), text.data(), length_);
+    } else {
+      long_.assign(text);
+    }
+    return *this;
+  }
+  void write_to(OutputBuffer& buffer) const {
+    if (length_ <= kInline) {
+      buffer.reserve(kInline);
+      std::memcpy(buffer.tail(), inline_.data(), kInline);
+      buffer.commit(length_);
+    } else {
+      buffer.put(long_);
+    }
+  }
+
+ private:
+  static constexpr size_t kInline = 16;
+  std::array<char, kInline> inline_{};
+  size_t length_ = 0;
+  std::string long_;
+};
+
 struct EncoderState {
   explicit EncoderState(size_t capacity) : buffer(capacity) {}
 
   OutputBuffer buffer;
-  std::string item_separator = ", ";
-  std::string key_separator = ": ";
+  Separator item_separator{", "};
+  Separator key_separator{": "};
   uint64_t indent_level = 0;
   bool pretty = false;
   uint8_t indent_width = 0;
@@ -36,7 +71,7 @@ inline void write_container_open(EncoderState& state, char bracket) {
   }
 }
 inline void write_item_separator(EncoderState& state) {
-  state.buffer.put(state.item_separator);
+  state.item_separator.write_to(state.buffer);
   if (state.pretty) {
     write_line_break(state);
   }

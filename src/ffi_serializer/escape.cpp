@@ -28,13 +28,21 @@ constexpr auto kEscapeKind = [] {
   return table;
 }();
 
+// "00" to "ff" for every byte value.
+constexpr auto kHexPairs = [] {
+  std::array<char, 512> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    table[byte * 2] = kHex[byte >> 4];
+    table[byte * 2 + 1] = kHex[byte & 0xF];
+  }
+  return table;
+}();
+
 inline char* put_unicode_escape(char* out, uint32_t unit) {
   out[0] = '\\';
   out[1] = 'u';
-  out[2] = kHex[(unit >> 12) & 0xF];
-  out[3] = kHex[(unit >> 8) & 0xF];
-  out[4] = kHex[(unit >> 4) & 0xF];
-  out[5] = kHex[unit & 0xF];
+  std::memcpy(out + 2, kHexPairs.data() + (unit >> 8) * 2, 2);
+  std::memcpy(out + 4, kHexPairs.data() + (unit & 0xFF) * 2, 2);
   return out + 6;
 }
 
@@ -48,19 +56,22 @@ inline char* put_ascii_escape(char* out, unsigned char byte) {
   return out + 2;
 }
 
-// Decodes one multi-byte character at `in` and writes its \u escape(s).
-inline char* put_non_ascii_escape(char* out, const unsigned char*& in, const unsigned char* end) {
-  unsigned char lead = *in++;
+// Decodes one multi-byte character at `in` and writes its \u escape(s). The
+// text comes from the interpreter, so it is valid UTF-8 and every sequence is
+// complete.
+inline char* put_non_ascii_escape(char* out, const unsigned char*& in) {
+  const unsigned char lead = in[0];
   uint32_t code_point;
   if (lead < 0xE0) {
-    code_point = lead & 0x1F;
+    code_point = (uint32_t{lead & 0x1Fu} << 6) | (in[1] & 0x3Fu);
+    in += 2;
   } else if (lead < 0xF0) {
-    code_point = lead & 0x0F;
+    code_point = (uint32_t{lead & 0x0Fu} << 12) | (uint32_t{in[1] & 0x3Fu} << 6) | (in[2] & 0x3Fu);
+    in += 3;
   } else {
-    code_point = lead & 0x07;
-  }
-  while (in < end && (*in & 0xC0) == 0x80) {
-    code_point = (code_point << 6) | (*in++ & 0x3F);
+    code_point = (uint32_t{lead & 0x07u} << 18) | (uint32_t{in[1] & 0x3Fu} << 12) |
+                 (uint32_t{in[2] & 0x3Fu} << 6) | (in[3] & 0x3Fu);
+    in += 4;
   }
   if (code_point < 0x10000) {
     return put_unicode_escape(out, code_point);
@@ -96,65 +107,110 @@ inline bool needs_escape(unsigned char byte) {
   }
 }
 
-// Input is processed in slices so that the room reserved for the worst case
-// (six output bytes per input byte) stays bounded for huge strings.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMayReadPastEnd = false;
+#else
+constexpr bool kMayReadPastEnd = true;
+#endif
+
+// A 16-byte load at p stays inside p's memory page, so reading past the end of
+// the text cannot fault; the bytes past the end are masked off.
+inline bool load_stays_in_page(const unsigned char* p) {
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
+// Escapes [in, end) to out, which has room for 6 bytes per input byte plus 32.
+// Safe bytes are copied sixteen at a time by storing the whole block and
+// advancing past the safe prefix. Leaves `in` where it stopped: at `end`, or
+// past it when a \u-escaped character straddles `end`.
+template <bool EnsureAscii>
+char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) {
+  while (in < end) {
+    size_t remaining = static_cast<size_t>(end - in);
+    unsigned mask;
+    size_t block_length = 16;
+    if (remaining >= 16) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      mask = special_mask<EnsureAscii>(block);
+    } else if (kMayReadPastEnd && load_stays_in_page(in)) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      mask = special_mask<EnsureAscii>(block) | (1u << remaining);
+      block_length = remaining;
+    } else {
+      while (in < end && !needs_escape<EnsureAscii>(*in)) {
+        *out++ = static_cast<char>(*in++);
+      }
+      if (in == end) {
+        break;
+      }
+      mask = 1;
+    }
+    if (mask == 0) {
+      in += 16;
+      out += 16;
+      continue;
+    }
+    size_t safe = static_cast<size_t>(__builtin_ctz(mask));
+    in += safe;
+    out += safe;
+    if (safe == block_length && block_length < 16) {
+      break;  // the rest of a short tail was safe
+    }
+    unsigned char byte = *in;
+    if (byte < 0x80) {
+      out = put_ascii_escape(out, byte);
+      ++in;
+    } else {
+      // Non-ASCII text tends to come in runs (only when escaping to ASCII).
+      do {
+        out = put_non_ascii_escape(out, in);
+      } while (in < end && *in >= 0x80);
+    }
+  }
+  return out;
+}
+
+// Long texts go in slices so the room reserved for the worst case (six output
+// bytes per input byte) stays bounded.
 constexpr size_t kSlice = 4096;
 
 template <bool EnsureAscii>
-void write_escaped_body(OutputBuffer& buffer, const unsigned char* in, const unsigned char* end) {
-  while (in < end) {
-    size_t slice = std::min(static_cast<size_t>(end - in), kSlice);
-    const unsigned char* slice_end = in + slice;
-    // Worst case per input byte is 6 output bytes; a character that straddles
-    // the slice end adds up to 3 bytes; the 16-byte block store adds 16.
-    buffer.reserve(slice * 6 + 32);
+void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length) {
+  const unsigned char* const end = in + length;
+  if (length <= kSlice) {
+    buffer.reserve(length * 6 + 34);
     char* out = buffer.tail();
-    char* const out_start = out;
-    while (in < slice_end) {
-      if (slice_end - in >= 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-        unsigned mask = special_mask<EnsureAscii>(block);
-        if (mask == 0) {
-          in += 16;
-          out += 16;
-          continue;
-        }
-        unsigned safe = static_cast<unsigned>(__builtin_ctz(mask));
-        in += safe;
-        out += safe;
-      } else {
-        while (in < slice_end && !needs_escape<EnsureAscii>(*in)) {
-          *out++ = static_cast<char>(*in++);
-        }
-        if (in == slice_end) {
-          break;
-        }
-      }
-      unsigned char byte = *in;
-      if (byte < 0x80) {
-        out = put_ascii_escape(out, byte);
-        ++in;
-      } else {
-        out = put_non_ascii_escape(out, in, end);
-      }
-    }
-    buffer.commit(static_cast<size_t>(out - out_start));
+    char* const start = out;
+    *out++ = '"';
+    out = escape_run<EnsureAscii>(out, in, end);
+    *out++ = '"';
+    buffer.commit(static_cast<size_t>(out - start));
+    return;
   }
+  buffer.put('"');
+  while (in < end) {
+    const unsigned char* slice_end = in + std::min(static_cast<size_t>(end - in), kSlice);
+    // A character straddling the slice end adds up to 3 bytes beyond it.
+    buffer.reserve(static_cast<size_t>(slice_end - in) * 6 + 32);
+    char* out = buffer.tail();
+    char* const start = out;
+    out = escape_run<EnsureAscii>(out, in, slice_end);
+    buffer.commit(static_cast<size_t>(out - start));
+  }
+  buffer.put('"');
 }
 
 }  // namespace
 
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length) {
-  OutputBuffer& buffer = state.buffer;
-  buffer.put('"');
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
   if (state.ensure_ascii) {
-    write_escaped_body<true>(buffer, in, in + length);
+    write_escaped<true>(state.buffer, in, length);
   } else {
-    write_escaped_body<false>(buffer, in, in + length);
+    write_escaped<false>(state.buffer, in, length);
   }
-  buffer.put('"');
 }
 
 bool write_str(PyObject* text, EncoderState& state) {

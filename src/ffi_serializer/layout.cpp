@@ -6,7 +6,7 @@ namespace mervanta {
 
 namespace {
 // Deep enough for any real document, shallow enough for a thread's stack.
-constexpr uint32_t kMaxNesting = 3000;
+constexpr uint32_t kMaxNesting = 1024;
 }  // namespace
 
 void write_line_break(EncoderState& state) {
@@ -18,7 +18,7 @@ void write_line_break(EncoderState& state) {
   state.buffer.commit(1 + spaces);
 }
 
-bool NestingGuard::enter() {
+bool NestingGuard::enter_counted() {
   if (state_.nesting >= kMaxNesting) {
     PyErr_SetString(PyExc_RecursionError, "maximum nesting depth exceeded while encoding JSON");
     return false;
@@ -28,6 +28,7 @@ bool NestingGuard::enter() {
   }
   ++state_.nesting;
   entered_ = true;
+  counted_ = true;
   return true;
 }
 

@@ -9,6 +9,10 @@
 
 namespace mervanta {
 
+// str or a subclass; the exact type is tested first because the subclass
+// test is a function call under the limited API.
+inline bool is_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type || PyUnicode_Check(object); }
+
 // The one writer of JSON strings: quotes and escapes valid UTF-8 text.
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length);
 
@@ -24,6 +28,9 @@ void write_integer_unsigned(EncoderState& state, uint64_t value);
 // Any int (or subclass): exact decimal digits, big integers included.
 [[nodiscard]] bool write_int_object(PyObject* value, EncoderState& state);
 
+// Room format_float needs: the text is at most 24 bytes, plus slack for
+// fixed-size copies.
+inline constexpr size_t kFloatScratch = 64;
 // Shortest round-trip text of a finite double; returns its length.
 size_t format_float(double value, char* scratch);
 // NaN and infinities follow allow_nan.
