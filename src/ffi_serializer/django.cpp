@@ -44,7 +44,7 @@ bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& st
     write_item_separator(state);
   }
   write_escaped_string(state, utf8, static_cast<size_t>(size));
-  state.buffer.put(state.key_separator);
+  state.key_separator.write_to(state.buffer);
   Ref attribute_name = Ref::steal(PyUnicode_DecodeUTF8(utf8, size, "strict"));
   Ref attribute = attribute_name ? Ref::steal(PyObject_GetAttr(value, attribute_name.get())) : Ref();
   return attribute && encode_value(attribute.get(), state, depth + 1, default_hook, allow_nan, sort_keys);
