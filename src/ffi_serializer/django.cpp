@@ -12,6 +12,21 @@ namespace {
 
 Outcome outcome_of(bool written) { return written ? Outcome::written : Outcome::failed; }
 
+// encode_value, with a shortcut for the built-in date and time types that
+// fill most model fields and would otherwise pass every test of the dispatch.
+bool encode_member(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                   bool sort_keys) {
+  switch (try_encode_static_date_type(value, state)) {
+    case Outcome::written:
+      return true;
+    case Outcome::failed:
+      return false;
+    case Outcome::no_match:
+      break;
+  }
+  return encode_value(value, state, depth, default_hook, allow_nan, sort_keys);
+}
+
 bool encode_promise(PyObject* value, EncoderState& state) {
   Ref text = Ref::steal(PyObject_Str(value));
   return text && encode_text_value(text.get(), state);
@@ -45,9 +60,11 @@ bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& st
   }
   write_escaped_string(state, utf8, static_cast<size_t>(size));
   state.key_separator.write_to(state.buffer);
-  Ref attribute_name = Ref::steal(PyUnicode_DecodeUTF8(utf8, size, "strict"));
+  // An exact str is its own fresh copy; a subclass is rebuilt as a plain str.
+  Ref attribute_name = PyUnicode_CheckExact(name.get()) ? Ref::borrow(name.get())
+                                                         : Ref::steal(PyUnicode_DecodeUTF8(utf8, size, "strict"));
   Ref attribute = attribute_name ? Ref::steal(PyObject_GetAttr(value, attribute_name.get())) : Ref();
-  return attribute && encode_value(attribute.get(), state, depth + 1, default_hook, allow_nan, sort_keys);
+  return attribute && encode_member(attribute.get(), state, depth + 1, default_hook, allow_nan, sort_keys);
 }
 
 }  // namespace
@@ -95,7 +112,7 @@ bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObj
       write_item_separator(state);
     }
     first = false;
-    if (!encode_value(row.get(), state, depth + 1, default_hook, allow_nan, sort_keys)) {
+    if (!encode_member(row.get(), state, depth + 1, default_hook, allow_nan, sort_keys)) {
       return false;
     }
   }

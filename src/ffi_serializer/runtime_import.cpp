@@ -5,16 +5,27 @@
 
 namespace mervanta {
 
+namespace {
+
+// The module from sys.modules when it is there (what an import would return,
+// without the call through __import__), else a real import.
+Ref import_module(PyObject* module_name) {
+  Ref loaded = Ref::steal(PyImport_GetModule(module_name));
+  if (loaded && loaded.get() != Py_None) {
+    return loaded;
+  }
+  if (PyErr_Occurred()) {
+    return {};
+  }
+  return Ref::steal(PyImport_Import(module_name));
+}
+
+}  // namespace
+
 Ref import_attribute(const char* module, const char* attribute) {
   Ref module_name = Ref::steal(PyUnicode_FromString(module));
-  if (!module_name) {
-    return {};
-  }
-  Ref imported = Ref::steal(PyImport_Import(module_name.get()));
-  if (!imported) {
-    return {};
-  }
-  return getattr_str(imported.get(), attribute);
+  Ref imported = module_name ? import_module(module_name.get()) : Ref();
+  return imported ? getattr_str(imported.get(), attribute) : Ref();
 }
 
 Test clear_test_error() {

@@ -2,6 +2,7 @@
 #include "ffi_serializer/stdlib_types.hpp"
 
 #include <charconv>
+#include <string_view>
 
 #include "ffi_serializer/encode.hpp"
 #include "ffi_serializer/runtime_import.hpp"
@@ -97,6 +98,33 @@ bool encode_duration(PyObject* value, EncoderState& state) {
   std::string text = format_duration(days, seconds, microseconds);
   write_escaped_string(state, text.data(), text.size());
   return true;
+}
+
+Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
+  PyTypeObject* type = Py_TYPE(value);
+  constexpr unsigned long kExcluded = Py_TPFLAGS_HEAPTYPE | Py_TPFLAGS_LONG_SUBCLASS | Py_TPFLAGS_LIST_SUBCLASS |
+                                      Py_TPFLAGS_TUPLE_SUBCLASS | Py_TPFLAGS_BYTES_SUBCLASS |
+                                      Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_DICT_SUBCLASS;
+  if ((PyType_GetFlags(type) & kExcluded) != 0 || PyType_GetSlot(type, Py_nb_index) != nullptr ||
+      PyType_GetSlot(type, Py_nb_float) != nullptr || PyType_IsSubtype(type, &PySet_Type) ||
+      PyType_IsSubtype(type, &PyFrozenSet_Type) || PyType_IsSubtype(type, &PyByteArray_Type)) {
+    return Outcome::no_match;
+  }
+  Ref name = getattr_str(reinterpret_cast<PyObject*>(type), "__name__");
+  Py_ssize_t size = 0;
+  const char* text = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+  if (text == nullptr) {
+    PyErr_Clear();  // a static type always has a plain name; be safe anyway
+    return Outcome::no_match;
+  }
+  std::string_view type_name(text, static_cast<size_t>(size));
+  if (type_name == "datetime" || type_name == "date" || type_name == "time") {
+    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
+  }
+  if (type_name == "timedelta") {
+    return encode_duration(value, state) ? Outcome::written : Outcome::failed;
+  }
+  return Outcome::no_match;
 }
 
 Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,

@@ -30,3 +30,14 @@ enum class Outcome { no_match, written, failed };
                                            PyObject* default_hook, bool allow_nan, bool sort_keys);
 
 }  // namespace mervanta
+
+namespace mervanta {
+
+// Values of the built-in date, time, datetime and timedelta types written
+// without walking the whole dispatch. Applies only where the dispatch could
+// not end anywhere else: a static type (immutable, no user code) named in the
+// type-name table, with no __index__ or __float__ and none of the container,
+// str or bytes bases. Returns no_match for everything else.
+[[nodiscard]] Outcome try_encode_static_date_type(PyObject* value, EncoderState& state);
+
+}  // namespace mervanta
