@@ -156,7 +156,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--rows", type=int, default=100_000)
     parser.add_argument("--skip-memory", action="store_true")
+    parser.add_argument("--memory-only", action="store_true")
     options = parser.parse_args()
+    if options.memory_only:
+        print("Streaming generated rows to a file with the default chunk_size (subprocess each):")
+        streaming_memory()
+        return
     print(f"Python {sys.version.split()[0]}, Django {django.get_version()}, {options.rows:,} rows of 9 fields")
     fill(options.rows)
     end_to_end(options.rows)

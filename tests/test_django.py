@@ -355,3 +355,23 @@ def test_stream_querysets_to_files(library, tmp_path):
     buffer = io.StringIO()
     mervanta.stream_dump_queryset(m.Author.objects.filter(born=None), buffer)
     assert buffer.getvalue() == f"[{author_text(books[1].author)}]"
+
+
+class LocalDateTime(dt.datetime):
+    pass
+
+
+def test_field_values_of_every_date_kind(django_models):
+    values = {
+        "a": dt.time(4, 5, 6, 7),
+        "b": dt.timedelta(minutes=-1),
+        "c": dt.datetime(2020, 2, 2, 2, 2, tzinfo=PLUS2),
+        "d": type("date", (), {"isoformat": lambda self: "any text"})(),
+    }
+    node = with_fields(django_models.Node(name="n"), *values, **values)
+    assert mervanta.dumps(node) == (
+        '{"a": "04:05:06.000007", "b": "P-1DT23H59M", "c": "2020-02-02T02:02:00+02:00", "d": "any text"}'
+    )
+    odd = with_fields(django_models.Node(name="n"), "a", a=LocalDateTime(2020, 1, 1))
+    with pytest.raises(TypeError, match="^Object of type LocalDateTime is not JSON serializable$"):
+        mervanta.dump_queryset([odd])

@@ -7,11 +7,23 @@ namespace mervanta {
 
 namespace {
 
-// The module from sys.modules when it is there (what an import would return,
-// without the call through __import__), else a real import.
+// True when another thread is still running the module's code; an import
+// would wait for it to finish.
+bool still_initialising(PyObject* module) {
+  Ref spec = getattr_str(module, "__spec__");
+  Ref initialising = spec && spec.get() != Py_None ? getattr_str(spec.get(), "_initializing") : Ref();
+  int truth = initialising ? PyObject_IsTrue(initialising.get()) : -1;
+  if (truth < 0 && PyErr_Occurred()) {
+    clear_no_match_error();
+  }
+  return truth == 1;
+}
+
+// The module from sys.modules when it is there and complete (what an import
+// would return, without the call through __import__), else a real import.
 Ref import_module(PyObject* module_name) {
   Ref loaded = Ref::steal(PyImport_GetModule(module_name));
-  if (loaded && loaded.get() != Py_None) {
+  if (loaded && loaded.get() != Py_None && !still_initialising(loaded.get())) {
     return loaded;
   }
   if (PyErr_Occurred()) {
