@@ -16,7 +16,10 @@ Outcome outcome_of(bool written) { return written ? Outcome::written : Outcome::
 // fill most model fields and would otherwise pass every test of the dispatch.
 bool encode_member(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
                    bool sort_keys) {
-  switch (try_encode_static_date_type(value, state)) {
+  PyTypeObject* type = Py_TYPE(value);
+  const bool plain = value == Py_None || type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+                     type == &PyBool_Type || type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type;
+  switch (plain ? Outcome::no_match : try_encode_static_date_type(value, state)) {
     case Outcome::written:
       return true;
     case Outcome::failed:
