@@ -426,3 +426,38 @@ def test_queryset_dumps_match_dumpb(value):
     assert mervanta.dump_queryset_bytes(value) == expected
     assert mervanta.dump_queryset(value) == expected.decode()
     assert mervanta.dump_queryset(queryset=value) == expected.decode()
+
+
+from hypothesis import given  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+scalars = st.one_of(
+    st.none(),
+    st.booleans(),
+    st.integers(),
+    st.floats(),
+    st.text(),
+    st.binary(max_size=20),
+    st.dates(),
+    st.datetimes(timezones=st.none() | st.timezones()),
+    st.times(),
+    st.timedeltas(),
+    st.decimals(allow_nan=False),
+    st.uuids(),
+    st.sampled_from(list(Color)[:4]),
+)
+documents = st.recursive(
+    scalars,
+    lambda inner: st.lists(inner, max_size=5)
+    | st.tuples(inner, inner)
+    | st.dictionaries(st.text(max_size=8), inner, max_size=5)
+    | st.builds(Point, st.integers(), st.integers(), st.lists(inner, max_size=3)),
+    max_leaves=20,
+)
+
+
+@given(documents)
+def test_queryset_dumps_equal_dumpb_for_any_value(value):
+    expected = mervanta.dumpb(value)
+    assert mervanta.dump_queryset_bytes(value) == expected
+    assert mervanta.dump_queryset(value) == expected.decode()
