@@ -1,12 +1,15 @@
 #include "ffi_serializer/django.hpp"
 
 #include "ffi_serializer/encode.hpp"
+#include "ffi_serializer/extended_names.hpp"
 #include "ffi_serializer/runtime_import.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/errors.hpp"
 #include "module/lookup.hpp"
 
 namespace mervanta {
+
+namespace n = extended_names;
 
 namespace {
 
@@ -37,16 +40,16 @@ bool encode_promise(PyObject* value, EncoderState& state) {
 
 // iter(value._meta.fields.__iter__())
 Ref iterate_fields(PyObject* value) {
-  Ref meta = getattr_str(value, "_meta");
-  Ref fields = meta ? getattr_str(meta.get(), "fields") : Ref();
-  Ref iterable = fields ? call_method0(fields.get(), "__iter__") : Ref();
+  Ref meta = n::getattr<n::kMeta>(value);
+  Ref fields = meta ? n::getattr<n::kFields>(meta.get()) : Ref();
+  Ref iterable = fields ? n::call_method0<n::kIter>(fields.get()) : Ref();
   return iterable ? Ref::steal(PyObject_GetIter(iterable.get())) : Ref();
 }
 
 // One member: the field's name as key, the attribute of that name as value.
 bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& state, uint64_t depth,
                   PyObject* default_hook, bool allow_nan, bool sort_keys) {
-  Ref name = getattr_str(field, "name");
+  Ref name = n::getattr<n::kName>(field);
   if (!name) {
     return false;
   }
@@ -128,18 +131,18 @@ bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObj
 
 Outcome try_encode_django(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                           bool allow_nan, bool sort_keys) {
-  Test test = is_instance_of(value, "django.utils.functional", "Promise");
+  Test test = is_instance_of(value, n::get<n::kFunctionalModule>(), n::get<n::kPromise>());
   if (test == Test::yes) {
     return outcome_of(encode_promise(value, state));
   }
   if (test == Test::no) {
-    test = is_instance_of(value, "django.db.models", "Model");
+    test = is_instance_of(value, n::get<n::kModelsModule>(), n::get<n::kModel>());
     if (test == Test::yes) {
       return outcome_of(encode_model_instance(value, state, depth, default_hook, allow_nan, sort_keys));
     }
   }
   if (test == Test::no) {
-    test = is_instance_of(value, "django.db.models.query", "QuerySet");
+    test = is_instance_of(value, n::get<n::kQueryModule>(), n::get<n::kQuerySet>());
     if (test == Test::yes) {
       return outcome_of(encode_queryset(value, state, depth, default_hook, allow_nan, sort_keys));
     }

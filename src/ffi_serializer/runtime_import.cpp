@@ -1,6 +1,7 @@
 #include "ffi_serializer/runtime_import.hpp"
 
 #include "module/errors.hpp"
+#include "ffi_serializer/extended_names.hpp"
 #include "module/lookup.hpp"
 
 namespace mervanta {
@@ -10,8 +11,9 @@ namespace {
 // True when another thread is still running the module's code; an import
 // would wait for it to finish.
 bool still_initialising(PyObject* module) {
-  Ref spec = getattr_str(module, "__spec__");
-  Ref initialising = spec && spec.get() != Py_None ? getattr_str(spec.get(), "_initializing") : Ref();
+  namespace n = extended_names;
+  Ref spec = n::getattr<n::kSpec>(module);
+  Ref initialising = spec && spec.get() != Py_None ? n::getattr<n::kInitializing>(spec.get()) : Ref();
   int truth = initialising ? PyObject_IsTrue(initialising.get()) : -1;
   if (truth < 0 && PyErr_Occurred()) {
     clear_no_match_error();
@@ -34,10 +36,12 @@ Ref import_module(PyObject* module_name) {
 
 }  // namespace
 
-Ref import_attribute(const char* module, const char* attribute) {
-  Ref module_name = Ref::steal(PyUnicode_FromString(module));
-  Ref imported = module_name ? import_module(module_name.get()) : Ref();
-  return imported ? getattr_str(imported.get(), attribute) : Ref();
+Ref import_attribute(PyObject* module, PyObject* attribute) {
+  if (module == nullptr || attribute == nullptr) {
+    return {};
+  }
+  Ref imported = import_module(module);
+  return imported ? Ref::steal(PyObject_GetAttr(imported.get(), attribute)) : Ref();
 }
 
 Test clear_test_error() {
@@ -48,7 +52,7 @@ Test clear_test_error() {
   return Test::no;
 }
 
-Test is_instance_of(PyObject* value, const char* module, const char* class_name) {
+Test is_instance_of(PyObject* value, PyObject* module, PyObject* class_name) {
   Ref cls = import_attribute(module, class_name);
   if (!cls) {
     return clear_test_error();

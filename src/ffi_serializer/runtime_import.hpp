@@ -5,9 +5,10 @@
 
 namespace mervanta {
 
-// module.attribute, imported afresh (the interpreter's module cache makes a
+// module.attribute (names as str; null when making the name failed),
+// imported afresh (the interpreter's module cache makes a
 // repeated import a lookup). Empty Ref with the exception pending on failure.
-Ref import_attribute(const char* module, const char* attribute);
+Ref import_attribute(PyObject* module, PyObject* attribute);
 
 enum class Test { no, yes, failed };
 
@@ -19,6 +20,6 @@ Test clear_test_error();
 
 // isinstance(value, module.class_name) as a "what is it" test: an import, a
 // missing class or a raising instance test all count as no match.
-Test is_instance_of(PyObject* value, const char* module, const char* class_name);
+Test is_instance_of(PyObject* value, PyObject* module, PyObject* class_name);
 
 }  // namespace mervanta

@@ -5,12 +5,15 @@
 #include <string_view>
 
 #include "ffi_serializer/encode.hpp"
+#include "ffi_serializer/extended_names.hpp"
 #include "ffi_serializer/runtime_import.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/errors.hpp"
 #include "module/lookup.hpp"
 
 namespace mervanta {
+
+namespace n = extended_names;
 
 namespace {
 
@@ -32,8 +35,9 @@ void append_micros(std::string& text, uint32_t micros) {
 }
 
 // An attribute read as a signed 64-bit integer; failures are final.
-bool read_long_attribute(PyObject* value, const char* name, int64_t& out) {
-  Ref attribute = getattr_str(value, name);
+template <const char* Name>
+bool read_long_attribute(PyObject* value, int64_t& out) {
+  Ref attribute = n::getattr<Name>(value);
   if (!attribute) {
     return false;
   }
@@ -85,14 +89,14 @@ std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds)
 }
 
 bool encode_iso_text(PyObject* value, EncoderState& state) {
-  Ref text = call_method0(value, "isoformat");
+  Ref text = n::call_method0<n::kIsoformat>(value);
   return text && encode_text_value(text.get(), state);
 }
 
 bool encode_duration(PyObject* value, EncoderState& state) {
   int64_t days = 0, seconds = 0, microseconds = 0;
-  if (!read_long_attribute(value, "days", days) || !read_long_attribute(value, "seconds", seconds) ||
-      !read_long_attribute(value, "microseconds", microseconds)) {
+  if (!read_long_attribute<n::kDays>(value, days) || !read_long_attribute<n::kSeconds>(value, seconds) ||
+      !read_long_attribute<n::kMicroseconds>(value, microseconds)) {
     return false;
   }
   std::string text = format_duration(days, seconds, microseconds);
@@ -110,7 +114,7 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
       PyType_IsSubtype(type, &PyFrozenSet_Type) || PyType_IsSubtype(type, &PyByteArray_Type)) {
     return Outcome::no_match;
   }
-  Ref name = getattr_str(reinterpret_cast<PyObject*>(type), "__name__");
+  Ref name = n::getattr<n::kTypeName>(reinterpret_cast<PyObject*>(type));
   Py_ssize_t size = 0;
   const char* text = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
   if (text == nullptr) {
@@ -129,7 +133,7 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
 
 Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                         bool allow_nan, bool sort_keys) {
-  switch (is_instance_of(value, "enum", "Enum")) {
+  switch (is_instance_of(value, n::get<n::kEnumModule>(), n::get<n::kEnum>())) {
     case Test::no:
       return Outcome::no_match;
     case Test::failed:
@@ -142,7 +146,7 @@ Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, Py
   if (!guard.enter()) {
     return Outcome::failed;
   }
-  Ref member_value = getattr_str(value, "value");
+  Ref member_value = n::getattr<n::kValue>(value);
   if (!member_value ||
       !encode_value(member_value.get(), state, depth, default_hook, allow_nan, sort_keys)) {
     return Outcome::failed;
@@ -152,14 +156,14 @@ Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, Py
 
 Outcome try_encode_dataclass(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                              bool allow_nan, bool sort_keys) {
-  if (Ref fields = getattr_str(value, "__dataclass_fields__"); !fields) {
+  if (Ref fields = n::getattr<n::kDataclassFields>(value); !fields) {
     return clear_test_error() == Test::no ? Outcome::no_match : Outcome::failed;
   }
   NestingGuard guard(state);
   if (!guard.enter()) {
     return Outcome::failed;
   }
-  Ref asdict = import_attribute("dataclasses", "asdict");
+  Ref asdict = import_attribute(n::get<n::kDataclassesModule>(), n::get<n::kAsdict>());
   if (!asdict) {
     return Outcome::failed;
   }
