@@ -183,3 +183,13 @@ def test_dump_touches_fp_only_after_successful_encoding():
     sink = io.StringIO()
     mervanta.dump("é", sink, ensure_ascii=False)
     assert sink.getvalue() == '"é"'
+
+
+def test_integers_of_every_length():
+    values = [0, 7, 8, 9]
+    for exponent in range(1, 20):
+        values += [10**exponent - 1, 10**exponent, 10**exponent + 1, 2 * 10**exponent - 1]
+    values += [2**63 - 1, 2**64 - 1]
+    values = [v for v in values if v < 2**64]
+    values += [-v for v in values if v <= 2**63]
+    assert mervanta.dumps(values) == "[" + ", ".join(map(str, values)) + "]"

@@ -170,13 +170,19 @@ std::string sort_text(PyObject* item) {
 
 }  // namespace
 
-bool encode_list(PyObject* list, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                 bool sort_keys) {
+namespace {
+
+// Lists and tuples, read by index without an iterator. A list may shrink
+// while Python code runs for one of its items: it then ends early, and items
+// appended meanwhile are not written. A tuple cannot change.
+template <Py_ssize_t (*Size)(PyObject*), PyObject* (*GetItem)(PyObject*, Py_ssize_t), bool Mutable>
+bool encode_sequence(PyObject* sequence, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                     bool allow_nan, bool sort_keys) {
   NestingGuard guard(state);
   if (!guard.enter()) {
     return false;
   }
-  const Py_ssize_t initial_size = PyList_Size(list);
+  const Py_ssize_t initial_size = Size(sequence);
   Py_ssize_t current_size = initial_size;
   write_container_open(state, '[');
   for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
@@ -184,36 +190,28 @@ bool encode_list(PyObject* list, EncoderState& state, uint64_t depth, PyObject* 
       write_item_separator(state);
     }
     bool ran_python = false;
-    if (!encode_item(PyList_GetItem(list, i), state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
+    if (!encode_item(GetItem(sequence, i), state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
       return false;
     }
-    if (ran_python) {
-      current_size = PyList_Size(list);
+    if (Mutable && ran_python) {
+      current_size = Size(sequence);
     }
   }
   write_container_close(state, ']');
   return true;
 }
 
+}  // namespace
+
+bool encode_list(PyObject* list, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                 bool sort_keys) {
+  return encode_sequence<PyList_Size, PyList_GetItem, true>(list, state, depth, default_hook, allow_nan, sort_keys);
+}
+
 bool encode_tuple(PyObject* tuple, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
                   bool sort_keys) {
-  NestingGuard guard(state);
-  if (!guard.enter()) {
-    return false;
-  }
-  const Py_ssize_t size = PyTuple_Size(tuple);
-  write_container_open(state, '[');
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    if (i > 0) {
-      write_item_separator(state);
-    }
-    bool ran_python = false;
-    if (!encode_item(PyTuple_GetItem(tuple, i), state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
-      return false;
-    }
-  }
-  write_container_close(state, ']');
-  return true;
+  return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, state, depth, default_hook, allow_nan,
+                                                                sort_keys);
 }
 
 bool encode_dict(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,

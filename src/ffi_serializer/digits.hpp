@@ -11,16 +11,17 @@ inline constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+inline constexpr uint64_t kPowersOfTen[] = {
+    1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull, 100000000ull, 1000000000ull,
+    10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+    1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
+    10000000000000000000ull};
+
+// Number of decimal digits, from the bit length (1233/4096 ~ log10(2)).
 inline int count_digits(uint64_t value) {
-  int count = 1;
-  for (;;) {
-    if (value < 10) return count;
-    if (value < 100) return count + 1;
-    if (value < 1000) return count + 2;
-    if (value < 10000) return count + 3;
-    value /= 10000;
-    count += 4;
-  }
+  const int bits = 64 - __builtin_clzll(value | 1);
+  const int estimate = (bits * 1233) >> 12;
+  return estimate + 1 - ((value | 1) < kPowersOfTen[estimate]);
 }
 
 inline void write_pair(char* out, unsigned pair) { std::memcpy(out, kDigitPairs + pair * 2, 2); }

@@ -101,10 +101,6 @@ ShortestDecimal shortest_decimal(double magnitude) {
   std::from_chars(p + 1 + (p[1] == '+'), written.ptr, exponent);
   result.exponent = exponent - fraction_digits;
 #endif
-  while (result.significand % 10 == 0) {
-    result.significand /= 10;
-    ++result.exponent;
-  }
   return result;
 }
 
