@@ -44,6 +44,12 @@ bool write_str_of(PyObject* value, EncoderState& state) {
 enum class NumberOutcome { written, failed, no_match };
 
 NumberOutcome try_number_protocols(PyObject* value, EncoderState& state, bool allow_nan) {
+  // Without __index__ and __float__ all three conversions fail without
+  // running any Python code; skip building and clearing their errors.
+  PyTypeObject* type = Py_TYPE(value);
+  if (PyType_GetSlot(type, Py_nb_index) == nullptr && PyType_GetSlot(type, Py_nb_float) == nullptr) {
+    return NumberOutcome::no_match;
+  }
   long signed_value = PyLong_AsLong(value);
   if (!(signed_value == -1 && PyErr_Occurred())) {
     write_integer_signed(state, signed_value);
@@ -78,8 +84,10 @@ bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObje
     write_literal(state, "null", 4);
     return true;
   }
+  // A NumPy boolean always has __bool__; other types need not be asked for
+  // their module and name.
   bool truth = false;
-  if (read_strict_bool(value, truth)) {
+  if (PyType_GetSlot(Py_TYPE(value), Py_nb_bool) != nullptr && read_strict_bool(value, truth)) {
     truth ? write_literal(state, "true", 4) : write_literal(state, "false", 5);
     return true;
   }
