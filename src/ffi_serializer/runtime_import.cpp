@@ -12,8 +12,9 @@ namespace {
 // would wait for it to finish.
 bool still_initialising(PyObject* module) {
   namespace n = extended_names;
-  Ref spec = n::getattr<n::kSpec>(module);
-  Ref initialising = spec && spec.get() != Py_None ? n::getattr<n::kInitializing>(spec.get()) : Ref();
+  Ref module_spec = n::getattr<n::kSpec>(module);
+  Ref initialising =
+      module_spec && module_spec.get() != Py_None ? n::getattr<n::kInitializing>(module_spec.get()) : Ref();
   int truth = initialising ? PyObject_IsTrue(initialising.get()) : -1;
   if (truth < 0 && PyErr_Occurred()) {
     clear_no_match_error();
