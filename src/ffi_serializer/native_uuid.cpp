@@ -1,8 +1,9 @@
 // str() of the exact uuid.UUID class, written from the 128 bits of its int.
 //
 // uuid.UUID is a Python class, so the shortcut holds only while it is the
-// class it was: the original __str__ (same function, same code), the original
-// int slot and no attribute hooks. Reading the slot then runs no Python code,
+// class it was: the original __str__, the original int slot and no attribute
+// hooks. (Reading a function's __code__ would raise an audit event, so the
+// function is compared by identity only.) Reading the slot then runs no Python code,
 // so anything unexpected in it simply hands over to str().
 #include <cstdint>
 
@@ -17,11 +18,10 @@ namespace {
 
 constexpr char kUuidModule[] = "uuid";
 constexpr char kStr[] = "__str__";
-constexpr char kCode[] = "__code__";
 constexpr char kInt[] = "int";
 
 // Positions in the cached tuple.
-enum Cached : Py_ssize_t { kClass, kStrFunction, kStrCode, kIntSlot, kCount };
+enum Cached : Py_ssize_t { kClass, kStrFunction, kIntSlot, kCount };
 
 PyObject* load_uuid_class() {
   PyObject* module_name = n::get<kUuidModule>();
@@ -31,12 +31,11 @@ PyObject* load_uuid_class() {
     return nullptr;
   }
   Ref str_function = n::getattr<kStr>(uuid_class.get());
-  Ref str_code = str_function ? n::getattr<kCode>(str_function.get()) : Ref();
   Ref int_slot = n::getattr<kInt>(uuid_class.get());
-  if (!str_code || !int_slot) {
+  if (!str_function || !int_slot) {
     return nullptr;
   }
-  return PyTuple_Pack(kCount, uuid_class.get(), str_function.get(), str_code.get(), int_slot.get());
+  return PyTuple_Pack(kCount, uuid_class.get(), str_function.get(), int_slot.get());
 }
 
 PyObject* uuid_class_record() {
@@ -63,8 +62,7 @@ bool class_untouched(PyObject* record) {
       PyType_GetSlot(type, Py_tp_getattro) != reinterpret_cast<void*>(&PyObject_GenericGetAttr)) {
     return false;
   }
-  PyObject* str_function = PyTuple_GetItem(record, kStrFunction);
-  return unchanged<kStr>(uuid_class, str_function) && unchanged<kCode>(str_function, PyTuple_GetItem(record, kStrCode)) &&
+  return unchanged<kStr>(uuid_class, PyTuple_GetItem(record, kStrFunction)) &&
          unchanged<kInt>(uuid_class, PyTuple_GetItem(record, kIntSlot));
 }
 
