@@ -37,7 +37,7 @@ def samples():
     }
 
 
-def per_value_ns(function, values, repeats=7):
+def per_value_ns(function, values, repeats=15):
     best = float("inf")
     for _ in range(repeats):
         began = time.process_time_ns()

@@ -1,11 +1,11 @@
 // isoformat() text of the exact datetime.date, datetime.time and
 // datetime.datetime classes, written without building a str.
 //
-// Fields are read as attributes (the classes are immutable and their getters
-// run no Python code). The UTC offset comes from the value's own utcoffset(),
-// which makes the one tzinfo.utcoffset call isoformat() makes, with the same
-// argument and the same checks on its result. A naive value still passes the
-// interpreter's recursion check that the isoformat() call would make.
+// The classes are implemented in C and immutable: their field getters run no
+// Python code, and calling the getter an attribute lookup would find is the
+// lookup, minus the search. The UTC offset comes from the value's own
+// utcoffset(), which makes the one tzinfo.utcoffset call isoformat() makes,
+// with the same argument and the same checks on its result.
 #include <cstdint>
 
 #include "ffi_serializer/extended_names.hpp"
@@ -19,18 +19,26 @@ namespace n = extended_names;
 namespace {
 
 constexpr char kDatetimeModule[] = "datetime";
-constexpr char kYear[] = "year";
-constexpr char kMonth[] = "month";
-constexpr char kDay[] = "day";
-constexpr char kHour[] = "hour";
-constexpr char kMinute[] = "minute";
-constexpr char kSecond[] = "second";
-constexpr char kMicrosecond[] = "microsecond";
-constexpr char kTzinfo[] = "tzinfo";
 constexpr char kUtcoffset[] = "utcoffset";
 
-// Positions in the cached tuple.
-enum Cached : Py_ssize_t { kDateClass, kTimeClass, kDatetimeClass, kDaysField, kSecondsField, kMicrosField, kCount };
+constexpr const char* kDateFieldNames[] = {"year", "month", "day"};
+constexpr const char* kDatetimeFieldNames[] = {"year",   "month",  "day",         "hour",
+                                               "minute", "second", "microsecond", "tzinfo"};
+constexpr const char* kTimeFieldNames[] = {"hour", "minute", "second", "microsecond", "tzinfo"};
+constexpr const char* kDeltaFieldNames[] = {"days", "seconds", "microseconds"};
+
+// Positions in the cached tuple: the classes, then the field getters of each.
+enum Cached : Py_ssize_t {
+  kDateClass,
+  kTimeClass,
+  kDatetimeClass,
+  kTimezoneClass,
+  kDeltaFields,
+  kDateFields = kDeltaFields + 3,
+  kDatetimeFields = kDateFields + 3,
+  kTimeFields = kDatetimeFields + 8,
+  kCount = kTimeFields + 5,
+};
 
 // A class implemented in C that no one can patch. While datetime.py is still
 // being imported the module may hold its pure-Python classes instead.
@@ -46,15 +54,17 @@ Ref immutable_class(PyObject* module, const char* name) {
   return object;
 }
 
-// A data descriptor of timedelta, read straight from its class so that a
-// subclass overriding the attribute is read as isoformat() reads it: from
-// the value's own fields.
-Ref field_descriptor(PyObject* timedelta, const char* name) {
-  Ref descriptor = Ref::steal(PyObject_GetAttrString(timedelta, name));
-  if (!descriptor || PyType_GetSlot(Py_TYPE(descriptor.get()), Py_tp_descr_get) == nullptr) {
-    return Ref();
+// Appends the class's getters of the named fields; false if one is missing.
+template <size_t Count>
+bool append_getters(PyObject* list, PyObject* owner, const char* const (&names)[Count]) {
+  for (const char* name : names) {
+    Ref getter = Ref::steal(PyObject_GetAttrString(owner, name));
+    if (!getter || PyType_GetSlot(Py_TYPE(getter.get()), Py_tp_descr_get) == nullptr ||
+        PyList_Append(list, getter.get()) != 0) {
+      return false;
+    }
   }
-  return descriptor;
+  return true;
 }
 
 PyObject* load_datetime_classes() {
@@ -67,16 +77,21 @@ PyObject* load_datetime_classes() {
   Ref time = immutable_class(module.get(), "time");
   Ref datetime = immutable_class(module.get(), "datetime");
   Ref timedelta = immutable_class(module.get(), "timedelta");
-  if (!date || !time || !datetime || !timedelta) {
+  Ref timezone = immutable_class(module.get(), "timezone");
+  Ref list = Ref::steal(PyList_New(0));
+  if (!date || !time || !datetime || !timedelta || !timezone || !list || PyList_Append(list.get(), date.get()) != 0 ||
+      PyList_Append(list.get(), time.get()) != 0 || PyList_Append(list.get(), datetime.get()) != 0 ||
+      PyList_Append(list.get(), timezone.get()) != 0 ||
+      !append_getters(list.get(), timedelta.get(), kDeltaFieldNames) ||
+      !append_getters(list.get(), date.get(), kDateFieldNames) ||
+      !append_getters(list.get(), datetime.get(), kDatetimeFieldNames) ||
+      !append_getters(list.get(), time.get(), kTimeFieldNames)) {
     return nullptr;
   }
-  Ref days = field_descriptor(timedelta.get(), "days");
-  Ref seconds = field_descriptor(timedelta.get(), "seconds");
-  Ref micros = field_descriptor(timedelta.get(), "microseconds");
-  if (!days || !seconds || !micros) {
-    return nullptr;
+  if (PyList_Size(list.get()) != kCount) {
+    raise_fault("datetime field table has the wrong size");
   }
-  return PyTuple_Pack(kCount, date.get(), time.get(), datetime.get(), days.get(), seconds.get(), micros.get());
+  return PyList_AsTuple(list.get());
 }
 
 PyObject* datetime_classes() {
@@ -84,85 +99,74 @@ PyObject* datetime_classes() {
   return cached_classes_of_loaded_module(n::get<kDatetimeModule>(), cell, &load_datetime_classes);
 }
 
-// An int attribute of a value of an exact class; out of [low, high] is a
-// fault of this code, not of the value.
-template <const char* Name>
-bool read_field(PyObject* value, long low, long high, unsigned& out) {
-  Ref field = n::getattr<Name>(value);
-  if (!field) {
-    return false;
+// getter.__get__(value): what value.<field> returns, for the class the getter
+// was taken from (timedelta subclasses included: isoformat reads the fields
+// an override of the attribute would hide).
+Ref get_field(PyObject* classes, Py_ssize_t index, PyObject* value) {
+  PyObject* getter = PyTuple_GetItem(classes, index);
+  auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(getter), Py_tp_descr_get));
+  return Ref::steal(get(getter, value, reinterpret_cast<PyObject*>(Py_TYPE(value))));
+}
+
+// Int fields into `out`; a value outside its class's range is a fault here.
+bool read_numbers(PyObject* classes, Py_ssize_t first, PyObject* value, const long (&ranges)[][2], long* out,
+                  size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    Ref field = get_field(classes, first + static_cast<Py_ssize_t>(i), value);
+    if (!field) {
+      return false;
+    }
+    out[i] = PyLong_AsLong(field.get());
+    if (out[i] == -1 && PyErr_Occurred()) {
+      return false;
+    }
+    if (out[i] < ranges[i][0] || out[i] > ranges[i][1]) {
+      raise_fault("date or time field out of range");
+    }
   }
-  const long number = PyLong_AsLong(field.get());
-  if (number == -1 && PyErr_Occurred()) {
-    return false;
-  }
-  if (number < low || number > high) {
-    raise_fault("date or time field out of range");
-  }
-  out = static_cast<unsigned>(number);
   return true;
 }
 
+constexpr long kDateRanges[][2] = {{1, 9999}, {1, 12}, {1, 31}};
+constexpr long kClockRanges[][2] = {{0, 23}, {0, 59}, {0, 59}, {0, 999999}};
+constexpr long kDeltaRanges[][2] = {{-1, 0}, {0, 86399}, {0, 999999}};  // what utcoffset() lets through
+
 // "YYYY-MM-DD"
-bool put_date(PyObject* value, char*& out) {
-  unsigned year = 0, month = 0, day = 0;
-  if (!read_field<kYear>(value, 1, 9999, year) || !read_field<kMonth>(value, 1, 12, month) ||
-      !read_field<kDay>(value, 1, 31, day)) {
-    return false;
-  }
-  out = put_digits(out, year, 4);
+void put_date(const long (&date)[3], char*& out) {
+  out = put_digits(out, static_cast<unsigned>(date[0]), 4);
   *out++ = '-';
-  out = put_digits(out, month, 2);
+  out = put_digits(out, static_cast<unsigned>(date[1]), 2);
   *out++ = '-';
-  out = put_digits(out, day, 2);
-  return true;
+  out = put_digits(out, static_cast<unsigned>(date[2]), 2);
 }
 
 // "HH:MM:SS", then ".ffffff" unless the microsecond is zero.
-bool put_clock(PyObject* value, char*& out) {
-  unsigned hour = 0, minute = 0, second = 0, micro = 0;
-  if (!read_field<kHour>(value, 0, 23, hour) || !read_field<kMinute>(value, 0, 59, minute) ||
-      !read_field<kSecond>(value, 0, 59, second) || !read_field<kMicrosecond>(value, 0, 999999, micro)) {
-    return false;
-  }
-  out = put_digits(out, hour, 2);
+void put_clock(const long (&clock)[4], char*& out) {
+  out = put_digits(out, static_cast<unsigned>(clock[0]), 2);
   *out++ = ':';
-  out = put_digits(out, minute, 2);
+  out = put_digits(out, static_cast<unsigned>(clock[1]), 2);
   *out++ = ':';
-  out = put_digits(out, second, 2);
-  if (micro != 0) {
+  out = put_digits(out, static_cast<unsigned>(clock[2]), 2);
+  if (clock[3] != 0) {
     *out++ = '.';
-    out = put_digits(out, micro, 6);
+    out = put_digits(out, static_cast<unsigned>(clock[3]), 6);
   }
-  return true;
-}
-
-bool read_offset_field(PyObject* offset, PyObject* descriptor, long& out) {
-  auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(descriptor), Py_tp_descr_get));
-  Ref field = Ref::steal(get(descriptor, offset, reinterpret_cast<PyObject*>(Py_TYPE(offset))));
-  if (!field) {
-    return false;
-  }
-  out = PyLong_AsLong(field.get());
-  return !(out == -1 && PyErr_Occurred());
 }
 
 // "+HH:MM", then ":SS" when seconds or microseconds are set, then ".ffffff"
 // when microseconds are; the sign is that of the whole offset.
 bool put_offset(PyObject* offset, PyObject* classes, char*& out) {
-  long days = 0, seconds = 0, micros = 0;
-  if (!read_offset_field(offset, PyTuple_GetItem(classes, kDaysField), days) ||
-      !read_offset_field(offset, PyTuple_GetItem(classes, kSecondsField), seconds) ||
-      !read_offset_field(offset, PyTuple_GetItem(classes, kMicrosField), micros)) {
+  long delta[3];
+  if (!read_numbers(classes, kDeltaFields, offset, kDeltaRanges, delta, 3)) {
     return false;
   }
   constexpr int64_t kMicrosPerDay = 86400LL * 1000000;
-  int64_t total = days * kMicrosPerDay + static_cast<int64_t>(seconds) * 1000000 + micros;
-  const bool negative = days < 0;
+  int64_t total = delta[0] * kMicrosPerDay + static_cast<int64_t>(delta[1]) * 1000000 + delta[2];
+  const bool negative = delta[0] < 0;
   if (negative) {
     total = -total;
   }
-  if (total < 0 || total >= kMicrosPerDay) {
+  if (total >= kMicrosPerDay) {
     raise_fault("UTC offset out of range after utcoffset()");  // utcoffset() checked it already
   }
   const auto whole = static_cast<unsigned>(total / 1000000);
@@ -182,49 +186,83 @@ bool put_offset(PyObject* offset, PyObject* classes, char*& out) {
   return true;
 }
 
-// The UTC offset suffix of a time or datetime: nothing for a naive value or
-// when utcoffset() returns None.
-bool put_utc_offset(PyObject* value, PyObject* classes, char*& out) {
-  Ref tzinfo = n::getattr<kTzinfo>(value);
-  if (!tzinfo) {
+enum class Kind { date, time, datetime };
+
+// The recursion check that the isoformat() call would pass.
+bool pass_call_check() {
+  if (Py_EnterRecursiveCall(" while calling a Python object") != 0) {
     return false;
   }
-  if (tzinfo.get() == Py_None) {
-    if (Py_EnterRecursiveCall(" while calling a Python object") != 0) {
-      return false;
-    }
-    Py_LeaveRecursiveCall();
-    return true;
+  Py_LeaveRecursiveCall();
+  return true;
+}
+
+// tzinfo.utcoffset(argument) for a tzinfo of the exact timezone class, whose
+// method is C code returning the fixed offset its constructor validated. The
+// call is made at the nesting isoformat() would make it at.
+Ref fixed_zone_offset(PyObject* tzinfo, PyObject* argument) {
+  if (Py_EnterRecursiveCall(" while calling a Python object") != 0) {
+    return Ref();
   }
-  Ref offset = n::call_method0<kUtcoffset>(value);
+  PyObject* name = n::get<kUtcoffset>();
+  Ref offset = name ? Ref::steal(PyObject_CallMethodObjArgs(tzinfo, name, argument, nullptr)) : Ref();
+  Py_LeaveRecursiveCall();
+  return offset;
+}
+
+// The UTC offset suffix: nothing for a naive value or when utcoffset()
+// returns None. (A naive value has made no call, so it passes the check.)
+bool put_utc_offset(PyObject* value, Kind kind, PyObject* tzinfo, PyObject* classes, char*& out) {
+  if (tzinfo == Py_None) {
+    return pass_call_check();
+  }
+  // isoformat() passes a datetime itself to its tzinfo, a time passes None.
+  Ref offset = Py_TYPE(tzinfo) == reinterpret_cast<PyTypeObject*>(PyTuple_GetItem(classes, kTimezoneClass))
+                   ? fixed_zone_offset(tzinfo, kind == Kind::datetime ? value : Py_None)
+                   : n::call_method0<kUtcoffset>(value);
   if (!offset) {
     return false;
   }
   return offset.get() == Py_None || put_offset(offset.get(), classes, out);
 }
 
-enum class Kind { date, time, datetime };
+// The clock fields and tzinfo starting at `first`, then the text from "HH".
+bool put_time_part(PyObject* value, Kind kind, PyObject* classes, Py_ssize_t first, char*& out) {
+  long clock[4];
+  if (!read_numbers(classes, first, value, kClockRanges, clock, 4)) {
+    return false;
+  }
+  Ref tzinfo = get_field(classes, first + 4, value);
+  if (!tzinfo) {
+    return false;
+  }
+  put_clock(clock, out);
+  return put_utc_offset(value, kind, tzinfo.get(), classes, out);
+}
 
 bool write_iso(PyObject* value, Kind kind, PyObject* classes, EncoderState& state) {
   // "YYYY-MM-DDTHH:MM:SS.ffffff+HH:MM:SS.ffffff"
   char text[48];
   char* out = text;
-  if (kind != Kind::time) {
-    if (!put_date(value, out)) {
+  if (kind == Kind::time) {
+    if (!put_time_part(value, kind, classes, kTimeFields, out)) {
       return false;
     }
-  }
-  if (kind == Kind::date) {
-    if (Py_EnterRecursiveCall(" while calling a Python object") != 0) {
-      return false;
-    }
-    Py_LeaveRecursiveCall();
   } else {
-    if (kind == Kind::datetime) {
-      *out++ = 'T';
-    }
-    if (!put_clock(value, out) || !put_utc_offset(value, classes, out)) {
+    long date[3];
+    if (!read_numbers(classes, kind == Kind::date ? kDateFields : kDatetimeFields, value, kDateRanges, date, 3)) {
       return false;
+    }
+    put_date(date, out);
+    if (kind == Kind::date) {
+      if (!pass_call_check()) {
+        return false;
+      }
+    } else {
+      *out++ = 'T';
+      if (!put_time_part(value, kind, classes, kDatetimeFields + 3, out)) {
+        return false;
+      }
     }
   }
   write_plain_string(state, text, static_cast<size_t>(out - text));
