@@ -302,6 +302,8 @@ def test_modules_not_imported_for_other_values():
         "class UUID: __str__ = lambda self: 'u'\n"
         "print(mervanta.dumps([1, 'a', None, date(), UUID()]))\n"
         "print('datetime' in sys.modules, 'uuid' in sys.modules)\n"
+        "sys.modules['datetime'] = sys.modules['uuid'] = None\n"
+        "print(mervanta.dumps([date(), UUID()]))\n"
     )
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert result.stdout.split("\n")[:2] == ['[1, "a", null, "d", "u"]', "False False"]
+    assert result.stdout.split("\n")[:3] == ['[1, "a", null, "d", "u"]', "False False", '["d", "u"]']

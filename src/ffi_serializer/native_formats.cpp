@@ -14,7 +14,7 @@ PyObject* cached_classes_of_loaded_module(PyObject* module_name, CacheCell& cell
   // A value of a class can exist only once its module is loaded; until then
   // a sys.modules lookup is all this costs (the cell's lock is not taken).
   Ref module = Ref::steal(PyImport_GetModule(module_name));
-  if (!module) {
+  if (!module || module.get() == Py_None) {  // None: the import is blocked
     PyErr_Clear();
     return nullptr;
   }
