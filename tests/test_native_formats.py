@@ -307,3 +307,14 @@ def test_modules_not_imported_for_other_values():
     )
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert result.stdout.split("\n")[:3] == ['[1, "a", null, "d", "u"]', "False False", '["d", "u"]']
+
+
+def test_uuid_str_patched_before_first_use():
+    code = (
+        "import functools, uuid, mervanta\n"
+        "original = uuid.UUID.__str__\n"
+        "uuid.UUID.__str__ = functools.wraps(original)(lambda self: original(self).upper())\n"
+        "print(mervanta.dumps(uuid.UUID(int=255)))\n"
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert result.stdout == '"00000000-0000-0000-0000-0000000000FF"\n'

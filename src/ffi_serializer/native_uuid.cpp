@@ -19,9 +19,30 @@ namespace {
 constexpr char kUuidModule[] = "uuid";
 constexpr char kStr[] = "__str__";
 constexpr char kInt[] = "int";
+constexpr char kWrapped[] = "__wrapped__";
 
 // Positions in the cached tuple.
 enum Cached : Py_ssize_t { kClass, kStrFunction, kIntSlot, kCount };
+
+bool has_text(PyObject* object, PyObject* name, const char* text) {
+  Ref value = name ? Ref::steal(PyObject_GetAttr(object, name)) : Ref();
+  if (!value || !PyUnicode_Check(value.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CompareWithASCIIString(value.get(), text) == 0;
+}
+
+// The __str__ uuid.py defines, not one patched in before this first look
+// (a functools.wraps copy carries the names, but also __wrapped__).
+bool is_original_str(PyObject* function) {
+  if (!has_text(function, names::qualname(), "UUID.__str__") || !has_text(function, names::module(), "uuid")) {
+    return false;
+  }
+  Ref wrapped = n::getattr<kWrapped>(function);
+  PyErr_Clear();
+  return !wrapped;
+}
 
 PyObject* load_uuid_class() {
   PyObject* module_name = n::get<kUuidModule>();
@@ -35,7 +56,9 @@ PyObject* load_uuid_class() {
   if (!str_function || !int_slot) {
     return nullptr;
   }
-  return PyTuple_Pack(kCount, uuid_class.get(), str_function.get(), int_slot.get());
+  // Cached either way; None never matches, so a replaced __str__ keeps str().
+  PyObject* original = is_original_str(str_function.get()) ? str_function.get() : Py_None;
+  return PyTuple_Pack(kCount, uuid_class.get(), original, int_slot.get());
 }
 
 PyObject* uuid_class_record() {
