@@ -178,9 +178,11 @@ def test_bad_utcoffset_raises_like_isoformat(result, make):
 
 
 @pytest.mark.parametrize("offset", [TD(hours=-2, microseconds=3), TD(minutes=90)])
-def test_timedelta_subclass_offset_read_like_isoformat(offset):
-    value = dt.datetime(2020, 1, 1, tzinfo=RaisingZone(DeltaSubclass(seconds=offset.total_seconds())))
-    assert mervanta.dumps(value) == json.dumps(value.isoformat())
+@pytest.mark.parametrize("zone", [RaisingZone, dt.timezone])
+def test_timedelta_subclass_offset_read_like_isoformat(offset, zone):
+    tz = zone(DeltaSubclass(seconds=offset.total_seconds()))
+    values = [dt.datetime(2020, 1, 1, tzinfo=tz), dt.time(3, tzinfo=tz)]
+    assert mervanta.dumps(values) == expected(values)
 
 
 class date(dt.date):  # noqa: N801 - the type name chooses the branch
