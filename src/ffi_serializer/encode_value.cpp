@@ -13,6 +13,9 @@ void write_literal(EncoderState& state, const char* text, size_t length) { state
 
 // Step 6: any type named Decimal, decimal.Decimal or UUID is written as its str().
 bool is_str_written_type(PyObject* value) {
+  if (is_exact_date_class(value)) {
+    return false;
+  }
   PyObject* name_name = names::name();
   if (name_name == nullptr) {
     clear_no_match_error();

@@ -94,9 +94,10 @@ PyObject* load_datetime_classes() {
   return PyList_AsTuple(list.get());
 }
 
+CacheCell datetime_cell;
+
 PyObject* datetime_classes() {
-  static CacheCell cell;
-  return cached_classes_of_loaded_module(n::get<kDatetimeModule>(), cell, &load_datetime_classes);
+  return cached_classes_of_loaded_module(n::get<kDatetimeModule>(), datetime_cell, &load_datetime_classes);
 }
 
 // getter.__get__(value): what value.<field> returns, for the class the getter
@@ -270,6 +271,16 @@ bool write_iso(PyObject* value, Kind kind, PyObject* classes, EncoderState& stat
 }
 
 }  // namespace
+
+bool is_exact_date_class(PyObject* value) {
+  PyObject* classes = datetime_cell.peek();
+  if (classes == nullptr) {
+    return false;
+  }
+  auto* type = reinterpret_cast<PyObject*>(Py_TYPE(value));
+  return type == PyTuple_GetItem(classes, kDatetimeClass) || type == PyTuple_GetItem(classes, kDateClass) ||
+         type == PyTuple_GetItem(classes, kTimeClass);
+}
 
 Outcome try_write_native_iso(PyObject* value, EncoderState& state) {
   PyObject* classes = datetime_classes();

@@ -15,6 +15,12 @@ namespace mervanta {
 // datetime.time or datetime.datetime.
 [[nodiscard]] Outcome try_write_native_iso(PyObject* value, EncoderState& state);
 
+// Whether the value's type is exactly datetime.date, datetime.time or
+// datetime.datetime, as far as already known (false until the first such
+// value has been written). Their __name__ is fixed ("date", "time",
+// "datetime"), so type-name tests need not read it.
+bool is_exact_date_class(PyObject* value);
+
 // The JSON string of str(value) for an exact uuid.UUID while the class's
 // __str__ and its int slot are the original ones.
 [[nodiscard]] Outcome try_write_native_uuid(PyObject* value, EncoderState& state);

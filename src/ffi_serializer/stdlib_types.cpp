@@ -123,6 +123,9 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
       PyType_IsSubtype(type, &PyFrozenSet_Type) || PyType_IsSubtype(type, &PyByteArray_Type)) {
     return Outcome::no_match;
   }
+  if (is_exact_date_class(value)) {
+    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
+  }
   Ref name = n::getattr<n::kTypeName>(reinterpret_cast<PyObject*>(type));
   Py_ssize_t size = 0;
   const char* text = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
