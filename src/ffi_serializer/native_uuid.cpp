@@ -3,8 +3,8 @@
 // uuid.UUID is a Python class, so the shortcut holds only while it is the
 // class it was: the original __str__, the original int slot and no attribute
 // hooks. (Reading a function's __code__ would raise an audit event, so the
-// function is compared by identity only.) Reading the slot then runs no Python code,
-// so anything unexpected in it simply hands over to str().
+// function is compared by identity only.) Reading the slot then runs no
+// Python code, so anything unexpected in it simply hands over to str().
 #include <cstdint>
 
 #include "ffi_serializer/extended_names.hpp"
@@ -135,6 +135,11 @@ size_t format_uuid(uint64_t high, uint64_t low, char* out) {
 }  // namespace
 
 Outcome try_write_native_uuid(PyObject* value, EncoderState& state) {
+  // uuid.UUID is a Python class; the C Decimal (the other str-written type)
+  // is turned away before any lookup.
+  if ((PyType_GetFlags(Py_TYPE(value)) & Py_TPFLAGS_HEAPTYPE) == 0) {
+    return Outcome::no_match;
+  }
   PyObject* record = uuid_class_record();
   if (record == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(value)) != PyTuple_GetItem(record, kClass) ||
       !class_untouched(record)) {
