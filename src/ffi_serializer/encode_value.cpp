@@ -1,5 +1,6 @@
 // encode_value: the dispatch over core Python types, in its fixed order.
 #include "ffi_serializer/containers.hpp"
+#include "ffi_serializer/native_formats.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/cache.hpp"
 #include "module/call_frame.hpp"
@@ -12,6 +13,9 @@ void write_literal(EncoderState& state, const char* text, size_t length) { state
 
 // Step 6: any type named Decimal, decimal.Decimal or UUID is written as its str().
 bool is_str_written_type(PyObject* value) {
+  if (is_exact_date_class(value)) {
+    return false;
+  }
   PyObject* name_name = names::name();
   if (name_name == nullptr) {
     clear_no_match_error();
@@ -35,6 +39,14 @@ bool is_str_written_type(PyObject* value) {
 }
 
 bool write_str_of(PyObject* value, EncoderState& state) {
+  switch (try_write_native_uuid(value, state)) {
+    case Outcome::written:
+      return true;
+    case Outcome::failed:
+      return false;
+    case Outcome::no_match:
+      break;
+  }
   Ref text = Ref::steal(PyObject_Str(value));
   return text && write_str(text.get(), state);
 }

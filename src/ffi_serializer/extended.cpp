@@ -4,6 +4,7 @@
 
 #include "ffi_serializer/django.hpp"
 #include "ffi_serializer/encode.hpp"
+#include "ffi_serializer/native_formats.hpp"
 #include "ffi_serializer/stdlib_types.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/cache.hpp"
@@ -64,6 +65,9 @@ bool fail_not_serializable(const std::string& type_name) {
 
 bool encode_extended(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
                      bool sort_keys) {
+  if (is_exact_date_class(value)) {
+    return encode_iso_text(value, state);  // the branch its fixed name chooses
+  }
   const std::string type_name = read_type_name(value);
   Outcome outcome = try_encode_by_type_name(type_name, value, state);
   if (outcome == Outcome::no_match) {

@@ -6,6 +6,7 @@
 
 #include "ffi_serializer/encode.hpp"
 #include "ffi_serializer/extended_names.hpp"
+#include "ffi_serializer/native_formats.hpp"
 #include "ffi_serializer/runtime_import.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/errors.hpp"
@@ -89,6 +90,14 @@ std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds)
 }
 
 bool encode_iso_text(PyObject* value, EncoderState& state) {
+  switch (try_write_native_iso(value, state)) {
+    case Outcome::written:
+      return true;
+    case Outcome::failed:
+      return false;
+    case Outcome::no_match:
+      break;
+  }
   Ref text = n::call_method0<n::kIsoformat>(value);
   return text && encode_text_value(text.get(), state);
 }
@@ -113,6 +122,9 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
       PyType_GetSlot(type, Py_nb_float) != nullptr || PyType_IsSubtype(type, &PySet_Type) ||
       PyType_IsSubtype(type, &PyFrozenSet_Type) || PyType_IsSubtype(type, &PyByteArray_Type)) {
     return Outcome::no_match;
+  }
+  if (is_exact_date_class(value)) {
+    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
   }
   Ref name = n::getattr<n::kTypeName>(reinterpret_cast<PyObject*>(type));
   Py_ssize_t size = 0;
