@@ -117,8 +117,11 @@ def encoding_alone(rows):
         'serializers.serialize("json", instances)': best_of(1, lambda: serializers.serialize("json", instances)),
     }
     report("Encoding alone (rows already fetched), times relative to dump_queryset:", timings, rows)
-    ratio = timings["json.dumps(values rows, DjangoJSONEncoder)"] / timings["mervanta dump_queryset"]
-    print(f"  => dump_queryset encodes {ratio:.1f}x faster than json.dumps with DjangoJSONEncoder (target >= 5x)")
+    peer = timings["json.dumps(values rows, DjangoJSONEncoder)"]
+    same_rows = peer / timings["mervanta dump_queryset(values rows)"]
+    instances_ratio = peer / timings["mervanta dump_queryset"]
+    print(f"  => on the same values() rows, dump_queryset encodes {same_rows:.1f}x faster than json.dumps with "
+          f"DjangoJSONEncoder (target >= 5x); from model instances {instances_ratio:.1f}x")
 
 
 STREAM_CHILD = r"""
