@@ -1,5 +1,8 @@
 // encode_value: the dispatch over core Python types, in its fixed order.
+#include <array>
+
 #include "ffi_serializer/containers.hpp"
+#include "ffi_serializer/native_formats.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/cache.hpp"
 #include "module/call_frame.hpp"
@@ -10,14 +13,13 @@ namespace {
 
 void write_literal(EncoderState& state, const char* text, size_t length) { state.buffer.put(text, length); }
 
-// Step 6: any type named Decimal, decimal.Decimal or UUID is written as its str().
-bool is_str_written_type(PyObject* value) {
+bool has_str_written_name(PyTypeObject* type) {
   PyObject* name_name = names::name();
   if (name_name == nullptr) {
     clear_no_match_error();
     return false;
   }
-  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(value)), name_name));
+  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name_name));
   if (!name || !PyUnicode_Check(name.get())) {
     if (PyErr_Occurred()) {
       clear_no_match_error();
@@ -34,7 +36,68 @@ bool is_str_written_type(PyObject* value) {
   return type_name == "Decimal" || type_name == "UUID" || type_name == "decimal.Decimal";
 }
 
+bool has_numpy_bool_name(PyTypeObject* type) {
+  // A NumPy boolean always has __bool__; other types need not be asked.
+  return PyType_GetSlot(type, Py_nb_bool) != nullptr && is_numpy_bool_type(reinterpret_cast<PyObject*>(type));
+}
+
+// Static (non-heap) types cannot be renamed and live as long as the process,
+// so the answers of the two name tests are remembered for the last few of
+// them (reading a static type's __module__ or __name__ makes a new str every
+// time). The interpreter lock guards the table.
+class StaticTypeMemo {
+ public:
+  struct Answers {
+    bool numpy_bool;
+    bool str_written;
+  };
+
+  const Answers& lookup(PyTypeObject* type) {
+    for (const Entry& entry : entries_) {
+      if (entry.type == type) {
+        return entry.answers;
+      }
+    }
+    Entry& entry = entries_[next_];
+    next_ = (next_ + 1) % entries_.size();
+    entry = {type, {has_numpy_bool_name(type), has_str_written_name(type)}};
+    return entry.answers;
+  }
+
+ private:
+  struct Entry {
+    PyTypeObject* type = nullptr;
+    Answers answers{};
+  };
+  std::array<Entry, 8> entries_{};
+  size_t next_ = 0;
+};
+
+StaticTypeMemo static_type_names;
+
+bool is_static_type(PyTypeObject* type) { return (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0; }
+
+// Step 2's name test: the type is numpy's boolean scalar.
+bool is_numpy_bool(PyObject* value) {
+  PyTypeObject* type = Py_TYPE(value);
+  return is_static_type(type) ? static_type_names.lookup(type).numpy_bool : has_numpy_bool_name(type);
+}
+
+// Step 6: any type named Decimal, decimal.Decimal or UUID is written as its str().
+bool is_str_written_type(PyObject* value) {
+  PyTypeObject* type = Py_TYPE(value);
+  return is_static_type(type) ? static_type_names.lookup(type).str_written : has_str_written_name(type);
+}
+
 bool write_str_of(PyObject* value, EncoderState& state) {
+  switch (try_write_native_uuid(value, state)) {
+    case Outcome::written:
+      return true;
+    case Outcome::failed:
+      return false;
+    case Outcome::no_match:
+      break;
+  }
   Ref text = Ref::steal(PyObject_Str(value));
   return text && write_str(text.get(), state);
 }
@@ -44,6 +107,12 @@ bool write_str_of(PyObject* value, EncoderState& state) {
 enum class NumberOutcome { written, failed, no_match };
 
 NumberOutcome try_number_protocols(PyObject* value, EncoderState& state, bool allow_nan) {
+  // Without __index__ and __float__ all three conversions fail without
+  // running any Python code; skip building and clearing their errors.
+  PyTypeObject* type = Py_TYPE(value);
+  if (PyType_GetSlot(type, Py_nb_index) == nullptr && PyType_GetSlot(type, Py_nb_float) == nullptr) {
+    return NumberOutcome::no_match;
+  }
   long signed_value = PyLong_AsLong(value);
   if (!(signed_value == -1 && PyErr_Occurred())) {
     write_integer_signed(state, signed_value);
@@ -79,7 +148,7 @@ bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObje
     return true;
   }
   bool truth = false;
-  if (read_strict_bool(value, truth)) {
+  if (is_numpy_bool(value) && read_strict_bool(value, truth)) {
     truth ? write_literal(state, "true", 4) : write_literal(state, "false", 5);
     return true;
   }

@@ -1,5 +1,11 @@
-// encode_extended: the second stage for values the core does not know.
+// encode_extended: the second stage for values the core does not know, tested
+// in a fixed order: type name, Django, Enum, dataclass, hook, TypeError.
+#include <string_view>
+
+#include "ffi_serializer/django.hpp"
 #include "ffi_serializer/encode.hpp"
+#include "ffi_serializer/native_formats.hpp"
+#include "ffi_serializer/stdlib_types.hpp"
 #include "ffi_serializer/writers.hpp"
 #include "module/cache.hpp"
 #include "module/errors.hpp"
@@ -23,8 +29,35 @@ std::string read_type_name(PyObject* value) {
   return lenient_utf8(name.get());
 }
 
+// The type-name table: dates and times by isoformat, durations by their parts.
+Outcome try_encode_by_type_name(std::string_view type_name, PyObject* value, EncoderState& state) {
+  if (type_name == "date" || type_name == "time" || type_name == "datetime") {
+    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
+  }
+  if (type_name == "timedelta") {
+    return encode_duration(value, state) ? Outcome::written : Outcome::failed;
+  }
+  return Outcome::no_match;
+}
+
+bool encode_with_hook(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                      bool allow_nan, bool sort_keys) {
+  // A hook that returns its argument (or anything leading back to it) would
+  // otherwise recurse without end.
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return false;
+  }
+  Ref replacement = call_with_one(default_hook, value);
+  return replacement && encode_value(replacement.get(), state, depth, default_hook, allow_nan, sort_keys);
+}
+
 bool fail_not_serializable(const std::string& type_name) {
-  PyErr_Format(PyExc_TypeError, "Object of type %s is not JSON serializable", type_name.c_str());
+  std::string message = "Object of type " + type_name + " is not JSON serializable";
+  Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (text) {
+    PyErr_SetObject(PyExc_TypeError, text.get());
+  }
   return false;
 }
 
@@ -32,17 +65,25 @@ bool fail_not_serializable(const std::string& type_name) {
 
 bool encode_extended(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
                      bool sort_keys) {
-  std::string type_name = read_type_name(value);
+  if (is_exact_date_class(value)) {
+    return encode_iso_text(value, state);  // the branch its fixed name chooses
+  }
+  const std::string type_name = read_type_name(value);
+  Outcome outcome = try_encode_by_type_name(type_name, value, state);
+  if (outcome == Outcome::no_match) {
+    outcome = try_encode_django(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (outcome == Outcome::no_match) {
+    outcome = try_encode_enum(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (outcome == Outcome::no_match) {
+    outcome = try_encode_dataclass(value, state, depth, default_hook, allow_nan, sort_keys);
+  }
+  if (outcome != Outcome::no_match) {
+    return outcome == Outcome::written;
+  }
   if (default_hook != nullptr) {
-    NestingGuard guard(state);
-    if (!guard.enter()) {
-      return false;
-    }
-    Ref replacement = call_with_one(default_hook, value);
-    if (!replacement) {
-      return false;
-    }
-    return encode_value(replacement.get(), state, depth, default_hook, allow_nan, sort_keys);
+    return encode_with_hook(value, state, depth, default_hook, allow_nan, sort_keys);
   }
   return fail_not_serializable(type_name);
 }

@@ -118,22 +118,6 @@ void add_processing_note(const char* parameter) {
   PyErr_Restore(type, value, traceback);
 }
 
-bool is_numpy_bool_type(PyObject* type) {
-  PyObject* module_name = names::module();
-  PyObject* name_name = names::name();
-  if (module_name == nullptr || name_name == nullptr) {
-    return false;
-  }
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_name));
-  if (!module || !PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
-    return false;
-  }
-  Ref name = Ref::steal(PyObject_GetAttr(type, name_name));
-  return name && PyUnicode_Check(name.get()) &&
-         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
-}
-
 bool read_numpy_bool(PyObject* value, bool& out) {
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(value));
   if (!is_numpy_bool_type(type)) {
@@ -194,6 +178,34 @@ bool match_tuple_arguments(const Signature& signature, PyObject* args, PyObject*
     }
   }
   return check_required(signature, out);
+}
+
+namespace {
+
+bool has_numpy_bool_names(PyObject* type) {
+  PyObject* module_name = names::module();
+  PyObject* name_name = names::name();
+  if (module_name == nullptr || name_name == nullptr) {
+    return false;
+  }
+  Ref module = Ref::steal(PyObject_GetAttr(type, module_name));
+  if (!module || !PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
+    return false;
+  }
+  Ref name = Ref::steal(PyObject_GetAttr(type, name_name));
+  return name && PyUnicode_Check(name.get()) &&
+         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
+}
+
+}  // namespace
+
+bool is_numpy_bool_type(PyObject* type) {
+  bool answer = has_numpy_bool_names(type);
+  if (PyErr_Occurred()) {
+    clear_no_match_error();
+  }
+  return answer;
 }
 
 bool read_strict_bool(PyObject* value, bool& out) {

@@ -48,6 +48,9 @@ struct Arguments {
 // The strict-bool test without error reporting: an exact bool, or a NumPy
 // boolean scalar whose __bool__ returns a bool. Failures inside are cleared.
 bool read_strict_bool(PyObject* value, bool& out);
+// The type's __module__ is "numpy" and its __name__ "bool_" or "bool";
+// failures inside count as no.
+bool is_numpy_bool_type(PyObject* type);
 
 // Runs a body and turns its outcome into what the interpreter expects. Bodies
 // return a new reference, or an empty Ref with a Python exception pending.

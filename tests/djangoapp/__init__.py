@@ -1,0 +1,1 @@
+"""A small Django project for the framework-aware encoder tests."""

@@ -1,0 +1,54 @@
+import uuid
+
+from django.db import models
+from django.utils.translation import gettext_lazy
+
+
+class Author(models.Model):
+    name = models.CharField(max_length=100)
+    born = models.DateField(null=True)
+
+    class Meta:
+        app_label = "djangoapp"
+
+
+class Publisher(models.Model):
+    name = models.CharField(max_length=100, verbose_name=gettext_lazy("publisher name"))
+
+    class Meta:
+        app_label = "djangoapp"
+
+
+class Book(models.Model):
+    title = models.CharField(max_length=200)
+    author = models.ForeignKey(Author, on_delete=models.CASCADE)
+    publisher = models.ForeignKey(Publisher, null=True, on_delete=models.SET_NULL)
+    published = models.DateField()
+    updated = models.DateTimeField()
+    price = models.DecimalField(max_digits=8, decimal_places=2)
+    uid = models.UUIDField(default=uuid.uuid4)
+    reading_time = models.DurationField()
+    extra = models.JSONField(default=dict)
+    rating = models.FloatField(null=True)
+    in_print = models.BooleanField(default=True)
+
+    class Meta:
+        app_label = "djangoapp"
+        ordering = ["id"]
+
+
+class Node(models.Model):
+    name = models.CharField(max_length=50)
+    parent = models.ForeignKey("self", null=True, on_delete=models.SET_NULL)
+
+    class Meta:
+        app_label = "djangoapp"
+
+
+class Unmigrated(models.Model):
+    """Never created in the database: querying it fails."""
+
+    name = models.CharField(max_length=50)
+
+    class Meta:
+        app_label = "djangoapp"
