@@ -25,7 +25,7 @@ import sys
 
 import atheris
 
-from common import (Unexpected, check_exception, has_lone_surrogate, implemented, mervanta, outcome,
+from common import (Unexpected, has_lone_surrogate, implemented, mervanta, outcome,
                     pure_python_json, same_outcome, strictly_equal, with_corpus)
 
 json = pure_python_json()

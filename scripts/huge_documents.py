@@ -18,7 +18,6 @@ from __future__ import annotations
 
 import argparse
 import gc
-import io
 import json
 import resource
 import sys

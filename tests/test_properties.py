@@ -12,7 +12,6 @@ import math
 import re
 import struct
 
-import pytest
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
