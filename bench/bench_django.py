@@ -125,7 +125,7 @@ def encoding_alone(rows):
 
 
 STREAM_CHILD = r"""
-import datetime as dt, resource, sys, uuid
+import datetime as dt, sys, uuid
 from decimal import Decimal
 import mervanta
 
@@ -138,7 +138,10 @@ def rows(count):
 
 with open(sys.argv[2], "w", encoding="utf-8") as fp:
     mervanta.stream_dump_queryset_jsonl(rows(int(sys.argv[1])), fp)
-print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+# VmHWM belongs to this process image; ru_maxrss would carry the parent's peak
+# across fork and exec.
+with open("/proc/self/status") as status:
+    print(next(line.split()[1] for line in status if line.startswith("VmHWM:")))
 """
 
 
@@ -150,7 +153,7 @@ def streaming_memory():
             out = subprocess.run(
                 [sys.executable, "-c", STREAM_CHILD, str(count), path], check=True, capture_output=True, text=True
             )
-            peaks[count] = int(out.stdout) / 1024  # ru_maxrss is in KiB on Linux
+            peaks[count] = int(out.stdout) / 1024  # VmHWM is in KiB
             size = os.path.getsize(path) / 1e6
             print(f"  {count:>9,} rows ({size:7.1f} MB written): peak RSS {peaks[count]:6.1f} MiB")
     growth = peaks[1_000_000] - peaks[10_000]

@@ -26,34 +26,46 @@ inline int count_digits(uint64_t value) {
 
 inline void write_pair(char* out, unsigned pair) { std::memcpy(out, kDigitPairs + pair * 2, 2); }
 
-// Exactly eight digits, leading zeros included.
+// Exactly eight digits, leading zeros included. value / 10^6 is taken in
+// fixed point with 48 fraction bits; each step multiplies the fraction by 100
+// to bring the next two digits above the point. The multiplier
+// ceil(2^48 / 10^6) is exact for every value below 10^8.
 inline void write_eight_digits(char* out, uint32_t value) {
-  const uint32_t high = value / 10000, low = value % 10000;
-  write_pair(out, high / 100);
-  write_pair(out + 2, high % 100);
-  write_pair(out + 4, low / 100);
-  write_pair(out + 6, low % 100);
+  constexpr uint64_t kMultiplier = 281474977;
+  constexpr uint64_t kFraction = (uint64_t{1} << 48) - 1;
+  uint64_t fixed = value * kMultiplier;
+  write_pair(out, static_cast<unsigned>(fixed >> 48));
+  fixed = (fixed & kFraction) * 100;
+  write_pair(out + 2, static_cast<unsigned>(fixed >> 48));
+  fixed = (fixed & kFraction) * 100;
+  write_pair(out + 4, static_cast<unsigned>(fixed >> 48));
+  fixed = (fixed & kFraction) * 100;
+  write_pair(out + 6, static_cast<unsigned>(fixed >> 48));
 }
 
-// Up to eight digits, no leading zeros; returns the count.
+// Up to eight digits, no leading zeros; returns the count. Always stores
+// eight bytes at out.
 inline int write_small_digits(char* out, uint32_t value) {
+  if (value < 100) {  // the common small counts and indices
+    if (value < 10) {
+      *out = static_cast<char>('0' + value);
+      return 1;
+    }
+    write_pair(out, value);
+    return 2;
+  }
   const int count = count_digits(value);
-  char* end = out + count;
-  while (value >= 100) {
-    end -= 2;
-    write_pair(end, value % 100);
-    value /= 100;
-  }
-  if (value >= 10) {
-    write_pair(end - 2, value);
-  } else {
-    end[-1] = static_cast<char>('0' + value);
-  }
+  char digits[8];
+  write_eight_digits(digits, value);
+  uint64_t word;
+  std::memcpy(&word, digits, 8);
+  word >>= 8 * (8 - count);  // little-endian: drops the leading zeros
+  std::memcpy(out, &word, 8);
   return count;
 }
 
-// Writes the digits of `value` at `out` (at most 20 bytes); returns the count.
-// Works in eight-digit chunks so the divisions stay 32-bit where possible.
+// Writes the digits of `value` at `out`; returns the count (at most 20). Works
+// in eight-digit chunks; may store up to 24 bytes at out.
 inline int write_digits(char* out, uint64_t value) {
   constexpr uint64_t kChunk = 100000000;
   if (value < kChunk) {

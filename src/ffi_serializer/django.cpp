@@ -22,13 +22,8 @@ bool encode_member(PyObject* value, EncoderState& state, uint64_t depth, PyObjec
   PyTypeObject* type = Py_TYPE(value);
   const bool plain = value == Py_None || type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
                      type == &PyBool_Type || type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type;
-  switch (plain ? Outcome::no_match : try_encode_static_date_type(value, state)) {
-    case Outcome::written:
-      return true;
-    case Outcome::failed:
-      return false;
-    case Outcome::no_match:
-      break;
+  if (std::optional<bool> written = plain ? std::nullopt : matched_result(try_encode_static_date_type(value, state))) {
+    return *written;
   }
   return encode_value(value, state, depth, default_hook, allow_nan, sort_keys);
 }

@@ -90,13 +90,8 @@ bool is_str_written_type(PyObject* value) {
 }
 
 bool write_str_of(PyObject* value, EncoderState& state) {
-  switch (try_write_native_uuid(value, state)) {
-    case Outcome::written:
-      return true;
-    case Outcome::failed:
-      return false;
-    case Outcome::no_match:
-      break;
+  if (std::optional<bool> written = matched_result(try_write_native_uuid(value, state))) {
+    return *written;
   }
   Ref text = Ref::steal(PyObject_Str(value));
   return text && write_str(text.get(), state);

@@ -29,17 +29,6 @@ std::string read_type_name(PyObject* value) {
   return lenient_utf8(name.get());
 }
 
-// The type-name table: dates and times by isoformat, durations by their parts.
-Outcome try_encode_by_type_name(std::string_view type_name, PyObject* value, EncoderState& state) {
-  if (type_name == "date" || type_name == "time" || type_name == "datetime") {
-    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
-  }
-  if (type_name == "timedelta") {
-    return encode_duration(value, state) ? Outcome::written : Outcome::failed;
-  }
-  return Outcome::no_match;
-}
-
 bool encode_with_hook(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
                       bool allow_nan, bool sort_keys) {
   // A hook that returns its argument (or anything leading back to it) would

@@ -16,8 +16,11 @@
 
 namespace mervanta {
 
+// Room for the sign and the stores of write_digits.
+constexpr size_t kIntegerScratch = 32;
+
 void write_integer_signed(EncoderState& state, int64_t value) {
-  state.buffer.reserve(20);
+  state.buffer.reserve(kIntegerScratch);
   char* out = state.buffer.tail();
   // The magnitude as unsigned, so -2**63 works.
   uint64_t magnitude = static_cast<uint64_t>(value);
@@ -31,7 +34,7 @@ void write_integer_signed(EncoderState& state, int64_t value) {
 }
 
 void write_integer_unsigned(EncoderState& state, uint64_t value) {
-  state.buffer.reserve(20);
+  state.buffer.reserve(kIntegerScratch);
   state.buffer.commit(static_cast<size_t>(write_digits(state.buffer.tail(), value)));
 }
 

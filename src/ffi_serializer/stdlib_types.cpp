@@ -90,13 +90,8 @@ std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds)
 }
 
 bool encode_iso_text(PyObject* value, EncoderState& state) {
-  switch (try_write_native_iso(value, state)) {
-    case Outcome::written:
-      return true;
-    case Outcome::failed:
-      return false;
-    case Outcome::no_match:
-      break;
+  if (std::optional<bool> written = matched_result(try_write_native_iso(value, state))) {
+    return *written;
   }
   Ref text = n::call_method0<n::kIsoformat>(value);
   return text && encode_text_value(text.get(), state);
@@ -111,6 +106,16 @@ bool encode_duration(PyObject* value, EncoderState& state) {
   std::string text = format_duration(days, seconds, microseconds);
   write_escaped_string(state, text.data(), text.size());
   return true;
+}
+
+Outcome try_encode_by_type_name(std::string_view type_name, PyObject* value, EncoderState& state) {
+  if (type_name == "date" || type_name == "time" || type_name == "datetime") {
+    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
+  }
+  if (type_name == "timedelta") {
+    return encode_duration(value, state) ? Outcome::written : Outcome::failed;
+  }
+  return Outcome::no_match;
 }
 
 Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
@@ -133,14 +138,7 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
     PyErr_Clear();  // a static type always has a plain name; be safe anyway
     return Outcome::no_match;
   }
-  std::string_view type_name(text, static_cast<size_t>(size));
-  if (type_name == "datetime" || type_name == "date" || type_name == "time") {
-    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
-  }
-  if (type_name == "timedelta") {
-    return encode_duration(value, state) ? Outcome::written : Outcome::failed;
-  }
-  return Outcome::no_match;
+  return try_encode_by_type_name(std::string_view(text, static_cast<size_t>(size)), value, state);
 }
 
 Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,

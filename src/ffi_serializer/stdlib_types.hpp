@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "ffi_serializer/encoder_state.hpp"
 #include "module/py_ref.hpp"
@@ -20,6 +22,19 @@ std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds)
 
 // The outcome of a test that may already have written the value.
 enum class Outcome { no_match, written, failed };
+
+// The result of a test that matched (true: written, false: failed), or
+// nothing when it did not match.
+inline std::optional<bool> matched_result(Outcome outcome) {
+  if (outcome == Outcome::no_match) {
+    return std::nullopt;
+  }
+  return outcome == Outcome::written;
+}
+
+// The type-name table: "date", "time" and "datetime" by isoformat,
+// "timedelta" by its parts.
+[[nodiscard]] Outcome try_encode_by_type_name(std::string_view type_name, PyObject* value, EncoderState& state);
 
 // Enum members, written as their value.
 [[nodiscard]] Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
