@@ -11,23 +11,25 @@ namespace sig = signatures;
 
 namespace {
 
-DecodeHooks loads_hooks(const Arguments& args) {
+// The four hooks stand in a row in both signatures: object_hook,
+// object_pairs_hook, parse_float, parse_int.
+static_assert(sig::kParseInt == sig::kObjectHook + 3 && sig::kObjectPairsHook == sig::kObjectHook + 1 &&
+              sig::kParseFloat == sig::kObjectHook + 2);
+static_assert(sig::kDeserializeParseInt == sig::kDeserializeObjectHook + 3 &&
+              sig::kDeserializeObjectPairsHook == sig::kDeserializeObjectHook + 1 &&
+              sig::kDeserializeParseFloat == sig::kDeserializeObjectHook + 2);
+
+DecodeHooks hooks_from(const Arguments& args, size_t object_hook_index) {
   DecodeHooks hooks;
-  hooks.object_hook = args.optional(sig::kObjectHook);
-  hooks.object_pairs_hook = args.optional(sig::kObjectPairsHook);
-  hooks.parse_float = args.optional(sig::kParseFloat);
-  hooks.parse_int = args.optional(sig::kParseInt);
+  hooks.object_hook = args.optional(object_hook_index);
+  hooks.object_pairs_hook = args.optional(object_hook_index + 1);
+  hooks.parse_float = args.optional(object_hook_index + 2);
+  hooks.parse_int = args.optional(object_hook_index + 3);
   return hooks;
 }
 
-DecodeHooks deserialize_hooks(const Arguments& args) {
-  DecodeHooks hooks;
-  hooks.object_hook = args.optional(sig::kDeserializeObjectHook);
-  hooks.object_pairs_hook = args.optional(sig::kDeserializeObjectPairsHook);
-  hooks.parse_float = args.optional(sig::kDeserializeParseFloat);
-  hooks.parse_int = args.optional(sig::kDeserializeParseInt);
-  return hooks;
-}
+DecodeHooks loads_hooks(const Arguments& args) { return hooks_from(args, sig::kObjectHook); }
+DecodeHooks deserialize_hooks(const Arguments& args) { return hooks_from(args, sig::kDeserializeObjectHook); }
 
 // `strict` must be a bool; its value changes nothing.
 bool check_strict(const Arguments& args) {

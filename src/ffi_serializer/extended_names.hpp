@@ -7,21 +7,11 @@
 
 namespace mervanta::extended_names {
 
-template <const char* Text>
-PyObject* make_interned() {
-  PyObject* text = PyUnicode_FromString(Text);
-  if (text != nullptr) {
-    PyUnicode_InternInPlace(&text);
-  }
-  return text;
-}
-
 // Borrowed, valid for the life of the process; null with an exception set
 // only if the str could not be made.
 template <const char* Text>
 PyObject* get() {
-  static CacheCell cell;
-  return cell.get(&make_interned<Text>);
+  return cached_name<Text>();
 }
 
 inline constexpr char kFunctionalModule[] = "django.utils.functional";

@@ -60,21 +60,6 @@ PyObject* CacheCell::fill(Initialiser initialise) {
 
 namespace {
 
-template <const char* Text>
-PyObject* interned_name() {
-  PyObject* text = PyUnicode_FromString(Text);
-  if (text != nullptr) {
-    PyUnicode_InternInPlace(&text);
-  }
-  return text;
-}
-
-template <const char* Text>
-PyObject* cached_name() {
-  static CacheCell cell;
-  return cell.get(&interned_name<Text>);
-}
-
 constexpr char kAll[] = "__all__";
 constexpr char kName[] = "__name__";
 constexpr char kModule[] = "__module__";
@@ -107,7 +92,7 @@ namespace names {
 PyObject* all() { return cached_name<kAll>(); }
 PyObject* registration_name() {
   static CacheCell cell;  // a cell of its own, filled by module registration
-  return cell.get(&interned_name<kName>);
+  return cell.get(&make_interned_name<kName>);
 }
 PyObject* name() { return cached_name<kName>(); }
 PyObject* module() { return cached_name<kModule>(); }

@@ -41,6 +41,23 @@ class CacheCell {
   CacheCell* next_registered_ = nullptr;
 };
 
+// An interned str of Text, made once per process (borrowed; null with an
+// exception set only if it could not be made).
+template <const char* Text>
+PyObject* make_interned_name() {
+  PyObject* text = PyUnicode_FromString(Text);
+  if (text != nullptr) {
+    PyUnicode_InternInPlace(&text);
+  }
+  return text;
+}
+
+template <const char* Text>
+PyObject* cached_name() {
+  static CacheCell cell;
+  return cell.get(&make_interned_name<Text>);
+}
+
 namespace names {
 PyObject* all();                // "__all__"
 PyObject* registration_name();  // "__name__", read from each new function
