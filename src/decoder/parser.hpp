@@ -1,0 +1,72 @@
+// The one-pass JSON parser: the cursor, the hooks, the drivers and the
+// per-kind decoders. Every decoder returns a new reference, or an empty Ref
+// with a Python exception pending (a positioned ValueError for bad input).
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/py_ref.hpp"
+
+namespace mervanta {
+
+// Bytes of readable zero padding the owner of a text keeps after its end, so
+// that scanners may read whole blocks and stop on a NUL without bounds checks.
+inline constexpr uint64_t kTextPadding = 64;
+
+// Containers nested deeper than this raise RecursionError.
+inline constexpr uint32_t kMaxNestingDepth = 1024;
+
+struct ParserState {
+  const char* text;  // followed by kTextPadding zero bytes
+  uint64_t length;
+  uint64_t position;
+  uint32_t depth;  // containers currently open
+};
+
+// Borrowed callables; null when absent.
+struct DecodeHooks {
+  PyObject* object_hook = nullptr;
+  PyObject* object_pairs_hook = nullptr;
+  PyObject* parse_float = nullptr;
+  PyObject* parse_int = nullptr;
+};
+
+// Drivers. `text` must be valid UTF-8 followed by kTextPadding zero bytes.
+Ref parse_json(const char* text, uint64_t length, const DecodeHooks& hooks);
+Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hooks);
+
+Ref parse_value(ParserState& state, const DecodeHooks& hooks);
+Ref parse_literal(ParserState& state);
+Ref parse_string(ParserState& state);
+Ref parse_number(ParserState& state, PyObject* parse_float, PyObject* parse_int);
+Ref parse_array(ParserState& state, const DecodeHooks& hooks);
+Ref parse_object(ParserState& state, const DecodeHooks& hooks);
+
+// Sets ValueError "{message} at row {row}, column {column}" for the current
+// position and returns an empty Ref.
+Ref parse_error(const ParserState& state, const char* message);
+
+inline bool is_json_whitespace(unsigned char byte) {
+  return byte <= 32 && ((uint64_t{0x100002600} >> byte) & 1) != 0;
+}
+
+// Skips a run of whitespace that starts at `position`, many bytes at a time.
+void skip_whitespace_run(ParserState& state);
+
+// Most tokens follow their predecessor directly or after one space, so the
+// first byte is tested inline. The padding NUL is not whitespace, so every
+// scan stops at the end of the text.
+inline void skip_whitespace(ParserState& state) {
+  unsigned char byte = static_cast<unsigned char>(state.text[state.position]);
+  if (!is_json_whitespace(byte)) {
+    return;
+  }
+  unsigned char next = static_cast<unsigned char>(state.text[state.position + 1]);
+  if (!is_json_whitespace(next)) {
+    state.position += 1;
+    return;
+  }
+  skip_whitespace_run(state);
+}
+
+}  // namespace mervanta

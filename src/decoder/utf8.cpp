@@ -1,0 +1,116 @@
+// UTF-8 validity and Unicode White_Space trimming over UTF-8 bytes.
+#include <cstring>
+
+#include "decoder/utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace mervanta {
+
+namespace {
+
+inline bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Length of the valid sequence starting with a non-ASCII byte, or 0.
+size_t valid_sequence_length(const unsigned char* at, size_t remaining) {
+  unsigned char lead = at[0];
+  if (lead < 0xC2 || lead > 0xF4) {
+    return 0;
+  }
+  if (lead < 0xE0) {
+    return remaining >= 2 && is_continuation(at[1]) ? 2 : 0;
+  }
+  if (lead < 0xF0) {
+    if (remaining < 3 || !is_continuation(at[1]) || !is_continuation(at[2])) {
+      return 0;
+    }
+    if ((lead == 0xE0 && at[1] < 0xA0) || (lead == 0xED && at[1] >= 0xA0)) {
+      return 0;  // overlong form or surrogate
+    }
+    return 3;
+  }
+  if (remaining < 4 || !is_continuation(at[1]) || !is_continuation(at[2]) || !is_continuation(at[3])) {
+    return 0;
+  }
+  if ((lead == 0xF0 && at[1] < 0x90) || (lead == 0xF4 && at[1] >= 0x90)) {
+    return 0;  // overlong form or beyond U+10FFFF
+  }
+  return 4;
+}
+
+// Byte length of a White_Space character at the start of `text`, or 0.
+size_t leading_space_length(std::string_view text) {
+  const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+  size_t size = text.size();
+  if (size == 0) {
+    return 0;
+  }
+  if ((at[0] >= 0x09 && at[0] <= 0x0D) || at[0] == 0x20) {
+    return 1;
+  }
+  if (size >= 2 && at[0] == 0xC2 && (at[1] == 0x85 || at[1] == 0xA0)) {
+    return 2;
+  }
+  if (size < 3) {
+    return 0;
+  }
+  unsigned code = (at[0] & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+  if ((at[0] & 0xF0) != 0xE0 || !is_continuation(at[1]) || !is_continuation(at[2])) {
+    return 0;
+  }
+  bool space = code == 0x1680 || (code >= 0x2000 && code <= 0x200A) || code == 0x2028 || code == 0x2029 ||
+               code == 0x202F || code == 0x205F || code == 0x3000;
+  return space ? 3 : 0;
+}
+
+// Byte length of a White_Space character at the end of `text`, or 0.
+size_t trailing_space_length(std::string_view text) {
+  size_t size = text.size();
+  for (size_t length = 1; length <= 3 && length <= size; ++length) {
+    if (leading_space_length(text.substr(size - length)) == length) {
+      return length;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool is_valid_utf8(const unsigned char* bytes, size_t size) {
+  size_t at = 0;
+  while (at < size) {
+#if defined(__SSE2__)
+    if (size - at >= 16) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+      if (_mm_movemask_epi8(block) == 0) {
+        at += 16;
+        continue;
+      }
+    }
+#endif
+    if (bytes[at] < 0x80) {
+      ++at;
+      continue;
+    }
+    size_t length = valid_sequence_length(bytes + at, size - at);
+    if (length == 0) {
+      return false;
+    }
+    at += length;
+  }
+  return true;
+}
+
+std::string_view trim_unicode_whitespace(std::string_view text) {
+  while (size_t length = leading_space_length(text)) {
+    text.remove_prefix(length);
+  }
+  while (size_t length = trailing_space_length(text)) {
+    text.remove_suffix(length);
+  }
+  return text;
+}
+
+}  // namespace mervanta

@@ -1,0 +1,293 @@
+// Lists, tuples, dicts and sets.
+#include "encoder/containers.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "encoder/writers.hpp"
+#include "runtime/cache.hpp"
+#include "runtime/call_frame.hpp"
+#include "runtime/errors.hpp"
+
+namespace mervanta {
+
+namespace {
+
+// One member or element. Exact scalars are written from the borrowed
+// reference (no Python code can run meanwhile); anything else is held by a
+// new reference while it is encoded. `ran_python` tells the caller that the
+// container may have changed.
+inline bool encode_item(PyObject* item, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                        bool allow_nan, bool sort_keys, bool& ran_python) {
+  bool handled = false;
+  bool written = encode_plain_scalar(item, state, allow_nan, handled);
+  if (handled) {
+    return written;
+  }
+  ran_python = true;
+  Ref hold = Ref::borrow(item);
+  return encode_value(item, state, depth, default_hook, allow_nan, sort_keys);
+}
+
+bool write_key(PyObject* key, EncoderState& state) {
+  if (!is_str(key)) {
+    return fail_not_instance(key, "str");
+  }
+  return write_str(key, state);
+}
+
+[[noreturn]] void fail_dict_changed_size() { raise_fault("dictionary changed size during iteration"); }
+[[noreturn]] void fail_dict_keys_changed() { raise_fault("dictionary keys changed during iteration"); }
+
+bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                          bool allow_nan, bool sort_keys) {
+  write_container_open(state, '{');
+  const Py_ssize_t initial_size = PyDict_Size(dict);
+  Py_ssize_t remaining = initial_size;
+  Py_ssize_t position = 0;
+  PyObject *key = nullptr, *value = nullptr;
+  bool first = true;
+  bool ran_python = false;
+  for (;;) {
+    // Only Python code run by a value's encoding can change the dict's size.
+    if (ran_python && PyDict_Size(dict) != initial_size) {
+      fail_dict_changed_size();
+    }
+    ran_python = false;
+    if (remaining < 0) {
+      fail_dict_keys_changed();
+    }
+    if (!PyDict_Next(dict, &position, &key, &value)) {
+      break;
+    }
+    --remaining;
+    if (!first) {
+      write_item_separator(state);
+    }
+    first = false;
+    if (!write_key(key, state)) {
+      return false;
+    }
+    state.key_separator.write_to(state.buffer);
+    if (!encode_item(value, state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
+      return false;
+    }
+  }
+  write_container_close(state, '}');
+  return true;
+}
+
+struct SortedMember {
+  Ref key;
+  std::string_view text;  // the key's UTF-8 form, owned by the key object
+  Ref value;
+};
+
+bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                        bool allow_nan) {
+  write_container_open(state, '{');
+  const Py_ssize_t initial_size = PyDict_Size(dict);
+  std::vector<SortedMember> members;
+  members.reserve(static_cast<size_t>(initial_size));
+  Py_ssize_t remaining = initial_size;
+  Py_ssize_t position = 0;
+  PyObject *key = nullptr, *value = nullptr;
+  for (;;) {
+    if (PyDict_Size(dict) != initial_size) {
+      fail_dict_changed_size();
+    }
+    if (remaining < 0) {
+      fail_dict_keys_changed();
+    }
+    if (!PyDict_Next(dict, &position, &key, &value)) {
+      break;
+    }
+    --remaining;
+    if (!is_str(key)) {
+      return fail_not_instance(key, "str");
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (text == nullptr) {
+      return false;
+    }
+    members.push_back({Ref::borrow(key), std::string_view(text, static_cast<size_t>(size)), Ref::borrow(value)});
+  }
+  std::stable_sort(members.begin(), members.end(),
+                   [](const SortedMember& a, const SortedMember& b) { return a.text < b.text; });
+  bool first = true;
+  for (const SortedMember& member : members) {
+    if (!first) {
+      write_item_separator(state);
+    }
+    first = false;
+    write_escaped_string(state, member.text.data(), member.text.size());
+    state.key_separator.write_to(state.buffer);
+    if (!encode_value(member.value.get(), state, depth + 1, default_hook, allow_nan, true)) {
+      return false;
+    }
+  }
+  write_container_close(state, '}');
+  return true;
+}
+
+// length_hint(container, 0) to size the collection; a failure is reported as
+// unraisable and the estimate is 0.
+size_t estimate_length(PyObject* container) {
+  PyTypeObject* type = Py_TYPE(container);
+  if (type == &PySet_Type || type == &PyFrozenSet_Type) {
+    return static_cast<size_t>(PySet_Size(container));
+  }
+  uint64_t estimate = 0;
+  PyObject* length_hint = cached_length_hint();
+  Ref hint = length_hint ? Ref::steal(PyObject_CallFunction(length_hint, "Oi", container, 0)) : Ref();
+  if (hint) {
+    unsigned long long converted = PyLong_AsUnsignedLongLong(hint.get());
+    if (!(converted == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+      estimate = converted;
+    }
+  }
+  if (PyErr_Occurred()) {
+    if (panic_pending()) {
+      raise_fault(take_pending_exception_text());
+    }
+    PyErr_WriteUnraisable(container);
+    estimate = 0;
+  }
+  return static_cast<size_t>(std::min<uint64_t>(estimate, 1u << 20));
+}
+
+// A stable bottom-up merge sort of positions. Unlike std::stable_sort, whose
+// insertion steps run unguarded, it stays within bounds when the comparison
+// is inconsistent, as a str() that returns a different text on every call
+// makes it.
+template <class Less>
+void sort_positions_stably(std::vector<size_t>& order, Less less) {
+  const size_t count = order.size();
+  std::vector<size_t> merged(count);
+  for (size_t width = 1; width < count; width *= 2) {
+    for (size_t low = 0; low < count; low += 2 * width) {
+      const size_t middle = std::min(low + width, count);
+      const size_t high = std::min(low + 2 * width, count);
+      size_t left = low, right = middle, out = low;
+      while (left < middle && right < high) {
+        // The right run goes first only when strictly smaller: equal texts keep their order.
+        merged[out++] = less(order[right], order[left]) ? order[right++] : order[left++];
+      }
+      while (left < middle) merged[out++] = order[left++];
+      while (right < high) merged[out++] = order[right++];
+    }
+    order.swap(merged);
+  }
+}
+
+// str() of a set item as UTF-8 (lone surrogates replaced), taken afresh for
+// every comparison. A failing str() is an internal fault.
+std::string sort_text(PyObject* item) {
+  Ref text = Ref::steal(PyObject_Str(item));
+  if (!text) {
+    raise_fault("str() of a set item failed while sorting: " + take_pending_exception_text());
+  }
+  return lenient_utf8(text.get());
+}
+
+}  // namespace
+
+namespace {
+
+// Lists and tuples, read by index without an iterator. A list may shrink
+// while Python code runs for one of its items: it then ends early, and items
+// appended meanwhile are not written. A tuple cannot change.
+template <Py_ssize_t (*Size)(PyObject*), PyObject* (*GetItem)(PyObject*, Py_ssize_t), bool Mutable>
+bool encode_sequence(PyObject* sequence, EncoderState& state, uint64_t depth, PyObject* default_hook,
+                     bool allow_nan, bool sort_keys) {
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return false;
+  }
+  const Py_ssize_t initial_size = Size(sequence);
+  Py_ssize_t current_size = initial_size;
+  write_container_open(state, '[');
+  for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
+    if (i > 0) {
+      write_item_separator(state);
+    }
+    bool ran_python = false;
+    if (!encode_item(GetItem(sequence, i), state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
+      return false;
+    }
+    if (Mutable && ran_python) {
+      current_size = Size(sequence);
+    }
+  }
+  write_container_close(state, ']');
+  return true;
+}
+
+}  // namespace
+
+bool encode_list(PyObject* list, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                 bool sort_keys) {
+  return encode_sequence<PyList_Size, PyList_GetItem, true>(list, state, depth, default_hook, allow_nan, sort_keys);
+}
+
+bool encode_tuple(PyObject* tuple, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                  bool sort_keys) {
+  return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, state, depth, default_hook, allow_nan,
+                                                                sort_keys);
+}
+
+bool encode_dict(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                 bool sort_keys) {
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return false;
+  }
+  return sort_keys ? encode_dict_sorted(dict, state, depth, default_hook, allow_nan)
+                   : encode_dict_in_order(dict, state, depth, default_hook, allow_nan, sort_keys);
+}
+
+bool encode_set(PyObject* set, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
+                bool sort_keys) {
+  NestingGuard guard(state);
+  if (!guard.enter()) {
+    return false;
+  }
+  std::vector<Ref> items;
+  items.reserve(estimate_length(set));
+  Ref iterator = Ref::steal(PyObject_GetIter(set));
+  if (!iterator) {
+    return false;
+  }
+  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+    items.push_back(std::move(item));
+  }
+  if (PyErr_Occurred()) {
+    return false;
+  }
+  // Sort positions, not the owning handles, so a fault in mid-sort leaves
+  // every reference with exactly one owner.
+  std::vector<size_t> order(items.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    order[i] = i;
+  }
+  sort_positions_stably(order, [&items](size_t a, size_t b) {
+    return sort_text(items[a].get()) < sort_text(items[b].get());
+  });
+  write_container_open(state, '[');
+  bool first = true;
+  for (size_t index : order) {
+    if (!first) {
+      write_item_separator(state);
+    }
+    first = false;
+    if (!encode_value(items[index].get(), state, depth + 1, default_hook, allow_nan, sort_keys)) {
+      return false;
+    }
+  }
+  write_container_close(state, ']');
+  return true;
+}
+
+}  // namespace mervanta

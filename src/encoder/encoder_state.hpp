@@ -1,0 +1,87 @@
+// EncoderState: the record of one encoding run, and the layout helpers that
+// every writer shares.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "encoder/output_buffer.hpp"
+
+namespace mervanta {
+
+// An item or key separator. Short ones (all but the most unusual) are written
+// with one fixed-size copy.
+class Separator {
+ public:
+  Separator(std::string_view text) { *this = text; }  // NOLINT: implicit from text
+  Separator& operator=(std::string_view text) {
+    length_ = text.size();
+    if (length_ <= kInline) {
+      inline_.fill(0);
+      std::memcpy(inline_.data(), text.data(), length_);
+    } else {
+      long_.assign(text);
+    }
+    return *this;
+  }
+  void write_to(OutputBuffer& buffer) const {
+    if (length_ <= kInline) {
+      buffer.reserve(kInline);
+      std::memcpy(buffer.tail(), inline_.data(), kInline);
+      buffer.commit(length_);
+    } else {
+      buffer.put(long_);
+    }
+  }
+
+ private:
+  static constexpr size_t kInline = 16;
+  std::array<char, kInline> inline_{};
+  size_t length_ = 0;
+  std::string long_;
+};
+
+struct EncoderState {
+  explicit EncoderState(size_t capacity) : buffer(capacity) {}
+
+  OutputBuffer buffer;
+  Separator item_separator{", "};
+  Separator key_separator{": "};
+  uint64_t indent_level = 0;
+  bool pretty = false;
+  uint8_t indent_width = 0;
+  bool ensure_ascii = false;
+  // Containers and hook results currently open; bounds runaway nesting.
+  uint32_t nesting = 0;
+};
+
+// "\n" followed by indent_level x indent_width spaces.
+void write_line_break(EncoderState& state);
+
+// Layout shared by every array and object writer: opening bracket, item
+// separators and closing bracket, with the pretty-mode line breaks.
+inline void write_container_open(EncoderState& state, char bracket) {
+  state.buffer.put(bracket);
+  if (state.pretty) {
+    ++state.indent_level;
+    write_line_break(state);
+  }
+}
+inline void write_item_separator(EncoderState& state) {
+  state.item_separator.write_to(state.buffer);
+  if (state.pretty) {
+    write_line_break(state);
+  }
+}
+inline void write_container_close(EncoderState& state, char bracket) {
+  if (state.pretty) {
+    --state.indent_level;
+    write_line_break(state);
+  }
+  state.buffer.put(bracket);
+}
+
+}  // namespace mervanta

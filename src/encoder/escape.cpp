@@ -1,0 +1,254 @@
+// JSON string escaping over UTF-8 text, sixteen bytes at a time.
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <array>
+
+#include "encoder/writers.hpp"
+#include "runtime/errors.hpp"
+
+namespace mervanta {
+
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// Escape of each ASCII byte that needs one: the short form's letter, 'u' for
+// \u00XX, or 0 when the byte is copied unchanged.
+constexpr auto kEscapeKind = [] {
+  std::array<char, 128> table{};
+  for (int b = 0; b < 0x20; ++b) table[b] = 'u';
+  table['\b'] = 'b';
+  table['\t'] = 't';
+  table['\n'] = 'n';
+  table['\f'] = 'f';
+  table['\r'] = 'r';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}();
+
+// "00" to "ff" for every byte value.
+constexpr auto kHexPairs = [] {
+  std::array<char, 512> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    table[byte * 2] = kHex[byte >> 4];
+    table[byte * 2 + 1] = kHex[byte & 0xF];
+  }
+  return table;
+}();
+
+inline char* put_unicode_escape(char* out, uint32_t unit) {
+  out[0] = '\\';
+  out[1] = 'u';
+  std::memcpy(out + 2, kHexPairs.data() + (unit >> 8) * 2, 2);
+  std::memcpy(out + 4, kHexPairs.data() + (unit & 0xFF) * 2, 2);
+  return out + 6;
+}
+
+inline char* put_ascii_escape(char* out, unsigned char byte) {
+  char kind = kEscapeKind[byte];
+  if (kind == 'u') {
+    return put_unicode_escape(out, byte);
+  }
+  out[0] = '\\';
+  out[1] = kind;
+  return out + 2;
+}
+
+// Decodes one multi-byte character at `in` and writes its \u escape(s). The
+// text comes from the interpreter, so it is valid UTF-8 and every sequence is
+// complete.
+inline char* put_non_ascii_escape(char* out, const unsigned char*& in) {
+  const unsigned char lead = in[0];
+  uint32_t code_point;
+  if (lead < 0xE0) {
+    code_point = (uint32_t{lead & 0x1Fu} << 6) | (in[1] & 0x3Fu);
+    in += 2;
+  } else if (lead < 0xF0) {
+    code_point = (uint32_t{lead & 0x0Fu} << 12) | (uint32_t{in[1] & 0x3Fu} << 6) | (in[2] & 0x3Fu);
+    in += 3;
+  } else {
+    code_point = (uint32_t{lead & 0x07u} << 18) | (uint32_t{in[1] & 0x3Fu} << 12) |
+                 (uint32_t{in[2] & 0x3Fu} << 6) | (in[3] & 0x3Fu);
+    in += 4;
+  }
+  if (code_point < 0x10000) {
+    return put_unicode_escape(out, code_point);
+  }
+  code_point -= 0x10000;
+  out = put_unicode_escape(out, 0xD800 + (code_point >> 10));
+  return put_unicode_escape(out, 0xDC00 + (code_point & 0x3FF));
+}
+
+// Bytes of one 16-byte block that need work: control bytes, '"', '\' and,
+// when escaping to ASCII, every byte of 0x80 and above.
+template <bool EnsureAscii>
+inline unsigned special_mask(__m128i block) {
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
+  if constexpr (EnsureAscii) {
+    // Signed compare: 0x00-0x1F and 0x80-0xFF are both below 0x20.
+    special = _mm_or_si128(special, _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+  } else {
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(_mm_max_epu8(block, limit), limit));
+  }
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+
+template <bool EnsureAscii>
+inline bool needs_escape(unsigned char byte) {
+  if constexpr (EnsureAscii) {
+    return byte >= 0x80 || kEscapeKind[byte] != 0;
+  } else {
+    return byte < 0x80 && kEscapeKind[byte] != 0;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMayReadPastEnd = false;
+#else
+constexpr bool kMayReadPastEnd = true;
+#endif
+
+// A 16-byte load at p stays inside p's memory page, so reading past the end of
+// the text cannot fault; the bytes past the end are masked off.
+inline bool load_stays_in_page(const unsigned char* p) {
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
+// Escapes [in, end) to out, which has room for 6 bytes per input byte plus 32.
+// Safe bytes are copied sixteen at a time by storing the whole block and
+// advancing past the safe prefix. Leaves `in` where it stopped: at `end`, or
+// past it when a \u-escaped character straddles `end`.
+template <bool EnsureAscii>
+char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) {
+  while (in < end) {
+    size_t remaining = static_cast<size_t>(end - in);
+    unsigned mask;
+    size_t block_length = 16;
+    if (remaining >= 16) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      mask = special_mask<EnsureAscii>(block);
+    } else if (kMayReadPastEnd && load_stays_in_page(in)) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      mask = special_mask<EnsureAscii>(block) | (1u << remaining);
+      block_length = remaining;
+    } else {
+      while (in < end && !needs_escape<EnsureAscii>(*in)) {
+        *out++ = static_cast<char>(*in++);
+      }
+      if (in == end) {
+        break;
+      }
+      mask = 1;
+    }
+    if (mask == 0) {
+      in += 16;
+      out += 16;
+      continue;
+    }
+    size_t safe = static_cast<size_t>(__builtin_ctz(mask));
+    in += safe;
+    out += safe;
+    if (safe == block_length && block_length < 16) {
+      break;  // the rest of a short tail was safe
+    }
+    unsigned char byte = *in;
+    if (byte < 0x80) {
+      out = put_ascii_escape(out, byte);
+      ++in;
+    } else {
+      // Non-ASCII text tends to come in runs (only when escaping to ASCII).
+      do {
+        out = put_non_ascii_escape(out, in);
+      } while (in < end && *in >= 0x80);
+    }
+  }
+  return out;
+}
+
+// Long texts go in slices so the room reserved for the worst case (six output
+// bytes per input byte) stays bounded.
+constexpr size_t kSlice = 4096;
+
+template <bool EnsureAscii>
+void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length) {
+  const unsigned char* const end = in + length;
+  if (length <= kSlice) {
+    buffer.reserve(length * 6 + 34);
+    char* out = buffer.tail();
+    char* const start = out;
+    *out++ = '"';
+    out = escape_run<EnsureAscii>(out, in, end);
+    *out++ = '"';
+    buffer.commit(static_cast<size_t>(out - start));
+    return;
+  }
+  buffer.put('"');
+  while (in < end) {
+    const unsigned char* slice_end = in + std::min(static_cast<size_t>(end - in), kSlice);
+    // A character straddling the slice end adds up to 3 bytes beyond it.
+    buffer.reserve(static_cast<size_t>(slice_end - in) * 6 + 32);
+    char* out = buffer.tail();
+    char* const start = out;
+    out = escape_run<EnsureAscii>(out, in, slice_end);
+    buffer.commit(static_cast<size_t>(out - start));
+  }
+  buffer.put('"');
+}
+
+}  // namespace
+
+void write_escaped_string(EncoderState& state, const char* bytes, size_t length) {
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  if (state.ensure_ascii) {
+    write_escaped<true>(state.buffer, in, length);
+  } else {
+    write_escaped<false>(state.buffer, in, length);
+  }
+}
+
+bool write_str(PyObject* text, EncoderState& state) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (utf8 == nullptr) {
+    return false;
+  }
+  write_escaped_string(state, utf8, static_cast<size_t>(size));
+  return true;
+}
+
+bool encode_text_value(PyObject* value, EncoderState& state) {
+  if (!PyUnicode_Check(value)) {
+    return fail_not_instance(value, "str");
+  }
+  return write_str(value, state);
+}
+
+std::string lenient_utf8(PyObject* text) {
+  Py_ssize_t size = 0;
+  if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size)) {
+    return std::string(utf8, static_cast<size_t>(size));
+  }
+  PyErr_Clear();
+  Ref passed = Ref::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+  if (!passed) {
+    PyErr_Clear();
+    return {};
+  }
+  Ref replaced = Ref::steal(
+      PyUnicode_DecodeUTF8(PyBytes_AsString(passed.get()), PyBytes_Size(passed.get()), "replace"));
+  const char* utf8 = replaced ? PyUnicode_AsUTF8AndSize(replaced.get(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return {};
+  }
+  return std::string(utf8, static_cast<size_t>(size));
+}
+
+}  // namespace mervanta

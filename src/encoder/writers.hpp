@@ -1,0 +1,45 @@
+// Scalar writers of the encoder core.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "encoder/encoder_state.hpp"
+#include "runtime/py_ref.hpp"
+
+namespace mervanta {
+
+// str or a subclass; the exact type is tested first because the subclass
+// test is a function call under the limited API.
+inline bool is_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type || PyUnicode_Check(object); }
+
+// The one writer of JSON strings: quotes and escapes valid UTF-8 text.
+void write_escaped_string(EncoderState& state, const char* bytes, size_t length);
+
+// A str's UTF-8 form written as a JSON string; a lone surrogate fails with the
+// interpreter's UnicodeEncodeError and nothing is written.
+[[nodiscard]] bool write_str(PyObject* text, EncoderState& state);
+
+// A Python result that must be a str ("... is not an instance of 'str'").
+[[nodiscard]] bool encode_text_value(PyObject* value, EncoderState& state);
+
+void write_integer_signed(EncoderState& state, int64_t value);
+void write_integer_unsigned(EncoderState& state, uint64_t value);
+// Any int (or subclass): exact decimal digits, big integers included.
+[[nodiscard]] bool write_int_object(PyObject* value, EncoderState& state);
+
+// Room format_float needs: the text is at most 24 bytes, plus slack for
+// fixed-size copies.
+inline constexpr size_t kFloatScratch = 64;
+// Shortest round-trip text of a finite double; returns its length.
+size_t format_float(double value, char* scratch);
+// NaN and infinities follow allow_nan.
+[[nodiscard]] bool write_float(double value, EncoderState& state, bool allow_nan);
+
+void write_base64(EncoderState& state, const unsigned char* bytes, size_t length);
+
+// UTF-8 text of a str, lone surrogates replaced by U+FFFD (for ordering and
+// messages, never for output).
+std::string lenient_utf8(PyObject* text);
+
+}  // namespace mervanta

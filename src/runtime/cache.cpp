@@ -1,0 +1,115 @@
+#include "runtime/cache.hpp"
+
+#include <pthread.h>
+
+#include <new>
+
+namespace mervanta {
+
+namespace {
+// Every cell ever constructed; cells live until the process exits.
+std::atomic<CacheCell*> registered_cells{nullptr};
+}  // namespace
+
+CacheCell::CacheCell() noexcept {
+  next_registered_ = registered_cells.load(std::memory_order_relaxed);
+  while (!registered_cells.compare_exchange_weak(next_registered_, this, std::memory_order_release,
+                                                 std::memory_order_relaxed)) {
+  }
+  static const bool fork_handler_installed =
+      pthread_atfork(nullptr, nullptr, &CacheCell::reset_locks_in_forked_child) == 0;
+  (void)fork_handler_installed;
+}
+
+// In a forked child only the forking thread exists. A once-lock held by any
+// other thread (a filler that had released the interpreter lock, or a waiter)
+// would never be released, and the child's first use of the cell would hang;
+// such locks are made new. A fill by the forking thread itself continues and
+// unlocks its own lock.
+void CacheCell::reset_locks_in_forked_child() noexcept {
+  const std::thread::id self = std::this_thread::get_id();
+  for (CacheCell* cell = registered_cells.load(std::memory_order_acquire); cell != nullptr;
+       cell = cell->next_registered_) {
+    if (cell->filler_.load(std::memory_order_relaxed) != self) {
+      new (&cell->once_lock_) std::mutex();
+      cell->filler_.store(std::thread::id{}, std::memory_order_relaxed);
+    }
+  }
+}
+
+PyObject* CacheCell::fill(Initialiser initialise) {
+  if (filler_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+    // The initialiser reached its own cell again; waiting would never end.
+    PyErr_SetString(PyExc_RuntimeError, "recursive initialisation of a cached object");
+    return nullptr;
+  }
+  PyThreadState* thread_state = PyEval_SaveThread();
+  std::unique_lock guard(once_lock_);
+  PyEval_RestoreThread(thread_state);
+  if (PyObject* value = value_.load(std::memory_order_acquire)) {
+    return value;
+  }
+  filler_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  PyObject* value = initialise();
+  filler_.store(std::thread::id{}, std::memory_order_relaxed);
+  if (value != nullptr) {
+    value_.store(value, std::memory_order_release);
+  }
+  return value;
+}
+
+namespace {
+
+constexpr char kAll[] = "__all__";
+constexpr char kName[] = "__name__";
+constexpr char kModule[] = "__module__";
+constexpr char kBool[] = "__bool__";
+constexpr char kQualname[] = "__qualname__";
+constexpr char kAddNote[] = "add_note";
+constexpr char kIo[] = "io";
+constexpr char kStringIo[] = "StringIO";
+constexpr char kGetvalue[] = "getvalue";
+
+PyObject* import_length_hint() {
+  Ref module = Ref::steal(PyImport_ImportModule("operator"));
+  if (!module) {
+    return nullptr;
+  }
+  return PyObject_GetAttrString(module.get(), "length_hint");
+}
+
+PyObject* create_panic_exception() {
+  return PyErr_NewExceptionWithDoc("mervanta.PanicException",
+                                   "An internal fault of mervanta's native code.", PyExc_BaseException,
+                                   nullptr);
+}
+
+CacheCell panic_cell;
+
+}  // namespace
+
+namespace names {
+PyObject* all() { return cached_name<kAll>(); }
+PyObject* registration_name() {
+  static CacheCell cell;  // a cell of its own, filled by module registration
+  return cell.get(&make_interned_name<kName>);
+}
+PyObject* name() { return cached_name<kName>(); }
+PyObject* module() { return cached_name<kModule>(); }
+PyObject* bool_method() { return cached_name<kBool>(); }
+PyObject* qualname() { return cached_name<kQualname>(); }
+PyObject* add_note() { return cached_name<kAddNote>(); }
+PyObject* io() { return cached_name<kIo>(); }
+PyObject* string_io() { return cached_name<kStringIo>(); }
+PyObject* getvalue() { return cached_name<kGetvalue>(); }
+}  // namespace names
+
+PyObject* cached_length_hint() {
+  static CacheCell cell;
+  return cell.get(&import_length_hint);
+}
+
+PyObject* panic_exception_type() { return panic_cell.get(&create_panic_exception); }
+PyObject* panic_exception_type_if_created() noexcept { return panic_cell.peek(); }
+
+}  // namespace mervanta
