@@ -1,42 +1,16 @@
 // Arrays and objects, built in place, and the object hooks.
 #include "decoder/parser.hpp"
 #include "runtime/lookup.hpp"
+#include "runtime/nesting_guard.hpp"
 
 namespace mervanta {
 
 namespace {
 
-// One level of container nesting. Deep input is refused with RecursionError
-// both by a fixed bound (the native stack is finite in every thread) and by
-// the interpreter's own recursion limit.
-class NestingGuard {
- public:
-  NestingGuard(ParserState& state, const char* where) : state_(state) {
-    if (state.depth >= kMaxNestingDepth) {
-      PyErr_SetString(PyExc_RecursionError, "maximum nesting depth exceeded while decoding JSON");
-      return;
-    }
-    if (Py_EnterRecursiveCall(where) != 0) {
-      return;
-    }
-    ++state.depth;
-    entered_ = true;
-  }
-  ~NestingGuard() {
-    if (entered_) {
-      --state_.depth;
-      Py_LeaveRecursiveCall();
-    }
-  }
-  NestingGuard(const NestingGuard&) = delete;
-  NestingGuard& operator=(const NestingGuard&) = delete;
-
-  bool entered() const noexcept { return entered_; }
-
- private:
-  ParserState& state_;
-  bool entered_ = false;
-};
+constexpr NestingMessages kArrayNesting{"maximum nesting depth exceeded while decoding JSON",
+                                        " while decoding a JSON array"};
+constexpr NestingMessages kObjectNesting{"maximum nesting depth exceeded while decoding JSON",
+                                         " while decoding a JSON object"};
 
 inline char current_byte(const ParserState& state) { return state.text[state.position]; }
 
@@ -104,8 +78,8 @@ Ref finish_object(Ref dict, const DecodeHooks& hooks) {
 }  // namespace
 
 Ref parse_array(ParserState& state, const DecodeHooks& hooks) {
-  NestingGuard guard(state, " while decoding a JSON array");
-  if (!guard.entered()) {
+  NestingGuard guard(state.depth);
+  if (!guard.enter(kArrayNesting)) {
     return {};
   }
   ++state.position;
@@ -132,8 +106,8 @@ Ref parse_array(ParserState& state, const DecodeHooks& hooks) {
 }
 
 Ref parse_object(ParserState& state, const DecodeHooks& hooks) {
-  NestingGuard guard(state, " while decoding a JSON object");
-  if (!guard.entered()) {
+  NestingGuard guard(state.depth);
+  if (!guard.enter(kObjectNesting)) {
     return {};
   }
   ++state.position;

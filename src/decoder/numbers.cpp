@@ -75,11 +75,12 @@ Ref call_number_hook(PyObject* hook, const char* begin, const char* end) {
 
 // Beyond both 64-bit ranges: the built-in int, looked up afresh each time.
 [[gnu::noinline]] Ref parse_big_integer(const char* begin, const char* end) {
-  Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+  PyObject* builtins_name = interned<names::kBuiltinsModule>();
+  Ref builtins = builtins_name ? Ref::steal(PyImport_Import(builtins_name)) : Ref();
   if (!builtins) {
     return {};
   }
-  Ref int_type = getattr_str(builtins.get(), "int");
+  Ref int_type = getattr<names::kInt>(builtins.get());
   if (!int_type) {
     return {};
   }

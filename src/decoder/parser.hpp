@@ -13,9 +13,6 @@ namespace mervanta {
 // that scanners may read whole blocks and stop on a NUL without bounds checks.
 inline constexpr uint64_t kTextPadding = 64;
 
-// Containers nested deeper than this raise RecursionError.
-inline constexpr uint32_t kMaxNestingDepth = 1024;
-
 struct ParserState {
   const char* text;  // followed by kTextPadding zero bytes
   uint64_t length;

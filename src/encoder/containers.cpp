@@ -18,16 +18,13 @@ namespace {
 // reference (no Python code can run meanwhile); anything else is held by a
 // new reference while it is encoded. `ran_python` tells the caller that the
 // container may have changed.
-inline bool encode_item(PyObject* item, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                        bool allow_nan, bool sort_keys, bool& ran_python) {
-  bool handled = false;
-  bool written = encode_plain_scalar(item, state, allow_nan, handled);
-  if (handled) {
-    return written;
+inline bool encode_item(PyObject* item, EncoderState& state, bool& ran_python) {
+  if (Outcome outcome = encode_plain_scalar(item, state); outcome != Outcome::no_match) {
+    return succeeded(outcome);
   }
   ran_python = true;
   Ref hold = Ref::borrow(item);
-  return encode_value(item, state, depth, default_hook, allow_nan, sort_keys);
+  return encode_value(item, state);
 }
 
 bool write_key(PyObject* key, EncoderState& state) {
@@ -40,8 +37,7 @@ bool write_key(PyObject* key, EncoderState& state) {
 [[noreturn]] void fail_dict_changed_size() { raise_fault("dictionary changed size during iteration"); }
 [[noreturn]] void fail_dict_keys_changed() { raise_fault("dictionary keys changed during iteration"); }
 
-bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                          bool allow_nan, bool sort_keys) {
+bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
   write_container_open(state, '{');
   const Py_ssize_t initial_size = PyDict_Size(dict);
   Py_ssize_t remaining = initial_size;
@@ -70,7 +66,7 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state, uint64_t depth, P
       return false;
     }
     state.key_separator.write_to(state.buffer);
-    if (!encode_item(value, state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
+    if (!encode_item(value, state, ran_python)) {
       return false;
     }
   }
@@ -84,8 +80,7 @@ struct SortedMember {
   Ref value;
 };
 
-bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                        bool allow_nan) {
+bool encode_dict_sorted(PyObject* dict, EncoderState& state) {
   write_container_open(state, '{');
   const Py_ssize_t initial_size = PyDict_Size(dict);
   std::vector<SortedMember> members;
@@ -124,7 +119,7 @@ bool encode_dict_sorted(PyObject* dict, EncoderState& state, uint64_t depth, PyO
     first = false;
     write_escaped_string(state, member.text.data(), member.text.size());
     state.key_separator.write_to(state.buffer);
-    if (!encode_value(member.value.get(), state, depth + 1, default_hook, allow_nan, true)) {
+    if (!encode_value(member.value.get(), state)) {
       return false;
     }
   }
@@ -200,10 +195,9 @@ namespace {
 // while Python code runs for one of its items: it then ends early, and items
 // appended meanwhile are not written. A tuple cannot change.
 template <Py_ssize_t (*Size)(PyObject*), PyObject* (*GetItem)(PyObject*, Py_ssize_t), bool Mutable>
-bool encode_sequence(PyObject* sequence, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                     bool allow_nan, bool sort_keys) {
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+bool encode_sequence(PyObject* sequence, EncoderState& state) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return false;
   }
   const Py_ssize_t initial_size = Size(sequence);
@@ -214,7 +208,7 @@ bool encode_sequence(PyObject* sequence, EncoderState& state, uint64_t depth, Py
       write_item_separator(state);
     }
     bool ran_python = false;
-    if (!encode_item(GetItem(sequence, i), state, depth + 1, default_hook, allow_nan, sort_keys, ran_python)) {
+    if (!encode_item(GetItem(sequence, i), state, ran_python)) {
       return false;
     }
     if (Mutable && ran_python) {
@@ -227,31 +221,26 @@ bool encode_sequence(PyObject* sequence, EncoderState& state, uint64_t depth, Py
 
 }  // namespace
 
-bool encode_list(PyObject* list, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                 bool sort_keys) {
-  return encode_sequence<PyList_Size, PyList_GetItem, true>(list, state, depth, default_hook, allow_nan, sort_keys);
+bool encode_list(PyObject* list, EncoderState& state) {
+  return encode_sequence<PyList_Size, PyList_GetItem, true>(list, state);
 }
 
-bool encode_tuple(PyObject* tuple, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                  bool sort_keys) {
-  return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, state, depth, default_hook, allow_nan,
-                                                                sort_keys);
+bool encode_tuple(PyObject* tuple, EncoderState& state) {
+  return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, state);
 }
 
-bool encode_dict(PyObject* dict, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                 bool sort_keys) {
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+bool encode_dict(PyObject* dict, EncoderState& state) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return false;
   }
-  return sort_keys ? encode_dict_sorted(dict, state, depth, default_hook, allow_nan)
-                   : encode_dict_in_order(dict, state, depth, default_hook, allow_nan, sort_keys);
+  return state.settings.sort_keys ? encode_dict_sorted(dict, state)
+                   : encode_dict_in_order(dict, state);
 }
 
-bool encode_set(PyObject* set, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                bool sort_keys) {
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+bool encode_set(PyObject* set, EncoderState& state) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return false;
   }
   std::vector<Ref> items;
@@ -282,7 +271,7 @@ bool encode_set(PyObject* set, EncoderState& state, uint64_t depth, PyObject* de
       write_item_separator(state);
     }
     first = false;
-    if (!encode_value(items[index].get(), state, depth + 1, default_hook, allow_nan, sort_keys)) {
+    if (!encode_value(items[index].get(), state)) {
       return false;
     }
   }

@@ -1,31 +1,28 @@
 #include "encoder/django.hpp"
 
 #include "encoder/encode.hpp"
-#include "encoder/extended_names.hpp"
 #include "encoder/runtime_import.hpp"
+#include "encoder/stdlib_types.hpp"
 #include "encoder/writers.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/lookup.hpp"
 
 namespace mervanta {
 
-namespace n = extended_names;
-
 namespace {
-
-Outcome outcome_of(bool written) { return written ? Outcome::written : Outcome::failed; }
 
 // encode_value, with a shortcut for the built-in date and time types that
 // fill most model fields and would otherwise pass every test of the dispatch.
-bool encode_member(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                   bool sort_keys) {
+bool encode_member(PyObject* value, EncoderState& state) {
   PyTypeObject* type = Py_TYPE(value);
   const bool plain = value == Py_None || type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
                      type == &PyBool_Type || type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type;
-  if (std::optional<bool> written = plain ? std::nullopt : matched_result(try_encode_static_date_type(value, state))) {
-    return *written;
+  if (!plain) {
+    if (Outcome outcome = try_encode_static_date_type(value, state); outcome != Outcome::no_match) {
+      return succeeded(outcome);
+    }
   }
-  return encode_value(value, state, depth, default_hook, allow_nan, sort_keys);
+  return encode_value(value, state);
 }
 
 bool encode_promise(PyObject* value, EncoderState& state) {
@@ -35,16 +32,15 @@ bool encode_promise(PyObject* value, EncoderState& state) {
 
 // iter(value._meta.fields.__iter__())
 Ref iterate_fields(PyObject* value) {
-  Ref meta = n::getattr<n::kMeta>(value);
-  Ref fields = meta ? n::getattr<n::kFields>(meta.get()) : Ref();
-  Ref iterable = fields ? n::call_method0<n::kIter>(fields.get()) : Ref();
+  Ref meta = getattr<names::kMeta>(value);
+  Ref fields = meta ? getattr<names::kFields>(meta.get()) : Ref();
+  Ref iterable = fields ? call_method0<names::kIter>(fields.get()) : Ref();
   return iterable ? Ref::steal(PyObject_GetIter(iterable.get())) : Ref();
 }
 
 // One member: the field's name as key, the attribute of that name as value.
-bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& state, uint64_t depth,
-                  PyObject* default_hook, bool allow_nan, bool sort_keys) {
-  Ref name = n::getattr<n::kName>(field);
+bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& state) {
+  Ref name = getattr<names::kFieldName>(field);
   if (!name) {
     return false;
   }
@@ -65,16 +61,15 @@ bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& st
   Ref attribute_name = PyUnicode_CheckExact(name.get()) ? Ref::borrow(name.get())
                                                          : Ref::steal(PyUnicode_DecodeUTF8(utf8, size, "strict"));
   Ref attribute = attribute_name ? Ref::steal(PyObject_GetAttr(value, attribute_name.get())) : Ref();
-  return attribute && encode_member(attribute.get(), state, depth + 1, default_hook, allow_nan, sort_keys);
+  return attribute && encode_member(attribute.get(), state);
 }
 
 }  // namespace
 
-bool encode_model_instance(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                           bool allow_nan, bool sort_keys) {
+bool encode_model_instance(PyObject* value, EncoderState& state) {
   // Relations can lead back to an instance that is being written.
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return false;
   }
   Ref fields = iterate_fields(value);
@@ -84,7 +79,7 @@ bool encode_model_instance(PyObject* value, EncoderState& state, uint64_t depth,
   write_container_open(state, '{');
   bool first = true;
   while (Ref field = Ref::steal(PyIter_Next(fields.get()))) {
-    if (!encode_field(value, field.get(), first, state, depth, default_hook, allow_nan, sort_keys)) {
+    if (!encode_field(value, field.get(), first, state)) {
       return false;
     }
     first = false;
@@ -96,10 +91,9 @@ bool encode_model_instance(PyObject* value, EncoderState& state, uint64_t depth,
   return true;
 }
 
-bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                     bool sort_keys) {
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+bool encode_queryset(PyObject* value, EncoderState& state) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return false;
   }
   Ref rows = Ref::steal(PyObject_GetIter(value));
@@ -113,7 +107,7 @@ bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObj
       write_item_separator(state);
     }
     first = false;
-    if (!encode_member(row.get(), state, depth + 1, default_hook, allow_nan, sort_keys)) {
+    if (!encode_member(row.get(), state)) {
       return false;
     }
   }
@@ -124,25 +118,24 @@ bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObj
   return true;
 }
 
-Outcome try_encode_django(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                          bool allow_nan, bool sort_keys) {
-  Test test = is_instance_of(value, n::get<n::kFunctionalModule>(), n::get<n::kPromise>());
-  if (test == Test::yes) {
+Outcome try_encode_django(PyObject* value, EncoderState& state) {
+  Outcome test = is_instance_of(value, interned<names::kFunctionalModule>(), interned<names::kPromise>());
+  if (test == Outcome::matched) {
     return outcome_of(encode_promise(value, state));
   }
-  if (test == Test::no) {
-    test = is_instance_of(value, n::get<n::kModelsModule>(), n::get<n::kModel>());
-    if (test == Test::yes) {
-      return outcome_of(encode_model_instance(value, state, depth, default_hook, allow_nan, sort_keys));
+  if (test == Outcome::no_match) {
+    test = is_instance_of(value, interned<names::kModelsModule>(), interned<names::kModel>());
+    if (test == Outcome::matched) {
+      return outcome_of(encode_model_instance(value, state));
     }
   }
-  if (test == Test::no) {
-    test = is_instance_of(value, n::get<n::kQueryModule>(), n::get<n::kQuerySet>());
-    if (test == Test::yes) {
-      return outcome_of(encode_queryset(value, state, depth, default_hook, allow_nan, sort_keys));
+  if (test == Outcome::no_match) {
+    test = is_instance_of(value, interned<names::kQueryModule>(), interned<names::kQuerySet>());
+    if (test == Outcome::matched) {
+      return outcome_of(encode_queryset(value, state));
     }
   }
-  return test == Test::failed ? Outcome::failed : Outcome::no_match;
+  return test;
 }
 
 }  // namespace mervanta

@@ -4,21 +4,19 @@
 
 #include <cstdint>
 
-#include "encoder/stdlib_types.hpp"
+#include "encoder/encoder_state.hpp"
+#include "encoder/outcome.hpp"
 
 namespace mervanta {
 
 // The Promise, Model and QuerySet tests in that order; a missing Django makes
 // every test a no match.
-[[nodiscard]] Outcome try_encode_django(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                                        bool allow_nan, bool sort_keys);
+[[nodiscard]] Outcome try_encode_django(PyObject* value, EncoderState& state);
 
 // A model instance as an object of its _meta.fields, in field order.
-[[nodiscard]] bool encode_model_instance(PyObject* value, EncoderState& state, uint64_t depth,
-                                         PyObject* default_hook, bool allow_nan, bool sort_keys);
+[[nodiscard]] bool encode_model_instance(PyObject* value, EncoderState& state);
 
 // A queryset (any iterable) as an array of its rows.
-[[nodiscard]] bool encode_queryset(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                                   bool allow_nan, bool sort_keys);
+[[nodiscard]] bool encode_queryset(PyObject* value, EncoderState& state);
 
 }  // namespace mervanta

@@ -6,6 +6,7 @@
 #include "encoder/writers.hpp"
 #include "runtime/cache.hpp"
 #include "runtime/call_frame.hpp"
+#include "runtime/lookup.hpp"
 
 namespace mervanta {
 
@@ -14,12 +15,7 @@ namespace {
 void write_literal(EncoderState& state, const char* text, size_t length) { state.buffer.put(text, length); }
 
 bool has_str_written_name(PyTypeObject* type) {
-  PyObject* name_name = names::name();
-  if (name_name == nullptr) {
-    clear_no_match_error();
-    return false;
-  }
-  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name_name));
+  Ref name = getattr<names::kName>(reinterpret_cast<PyObject*>(type));
   if (!name || !PyUnicode_Check(name.get())) {
     if (PyErr_Occurred()) {
       clear_no_match_error();
@@ -77,57 +73,55 @@ StaticTypeMemo static_type_names;
 
 bool is_static_type(PyTypeObject* type) { return (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0; }
 
-// Step 2's name test: the type is numpy's boolean scalar.
+// The type is NumPy's boolean scalar (by module and type name).
 bool is_numpy_bool(PyObject* value) {
   PyTypeObject* type = Py_TYPE(value);
   return is_static_type(type) ? static_type_names.lookup(type).numpy_bool : has_numpy_bool_name(type);
 }
 
-// Step 6: any type named Decimal, decimal.Decimal or UUID is written as its str().
+// Any type named Decimal, decimal.Decimal or UUID is written as its str().
 bool is_str_written_type(PyObject* value) {
   PyTypeObject* type = Py_TYPE(value);
   return is_static_type(type) ? static_type_names.lookup(type).str_written : has_str_written_name(type);
 }
 
 bool write_str_of(PyObject* value, EncoderState& state) {
-  if (std::optional<bool> written = matched_result(try_write_native_uuid(value, state))) {
-    return *written;
+  if (Outcome outcome = try_write_native_uuid(value, state); outcome != Outcome::no_match) {
+    return succeeded(outcome);
   }
   Ref text = Ref::steal(PyObject_Str(value));
   return text && write_str(text.get(), state);
 }
 
-// Steps 7 to 9 for objects that are not ints: __index__ first (signed, then
-// unsigned), then __float__. Each failure is a "no match".
-enum class NumberOutcome { written, failed, no_match };
-
-NumberOutcome try_number_protocols(PyObject* value, EncoderState& state, bool allow_nan) {
+// The number protocols for objects that are not ints: __index__ first (signed,
+// then unsigned), then __float__. Each failed conversion is a "no match".
+Outcome try_number_protocols(PyObject* value, EncoderState& state) {
   // Without __index__ and __float__ all three conversions fail without
   // running any Python code; skip building and clearing their errors.
   PyTypeObject* type = Py_TYPE(value);
   if (PyType_GetSlot(type, Py_nb_index) == nullptr && PyType_GetSlot(type, Py_nb_float) == nullptr) {
-    return NumberOutcome::no_match;
+    return Outcome::no_match;
   }
   long signed_value = PyLong_AsLong(value);
   if (!(signed_value == -1 && PyErr_Occurred())) {
     write_integer_signed(state, signed_value);
-    return NumberOutcome::written;
+    return Outcome::matched;
   }
   clear_no_match_error();
   if (Ref index = Ref::steal(PyNumber_Index(value))) {
     unsigned long long unsigned_value = PyLong_AsUnsignedLongLong(index.get());
     if (!(unsigned_value == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
       write_integer_unsigned(state, unsigned_value);
-      return NumberOutcome::written;
+      return Outcome::matched;
     }
   }
   clear_no_match_error();
   double float_value = PyFloat_AsDouble(value);
   if (!(float_value == -1.0 && PyErr_Occurred())) {
-    return write_float(float_value, state, allow_nan) ? NumberOutcome::written : NumberOutcome::failed;
+    return outcome_of(write_float(float_value, state));
   }
   clear_no_match_error();
-  return NumberOutcome::no_match;
+  return Outcome::no_match;
 }
 
 bool is_subtype(PyObject* value, PyTypeObject* type) {
@@ -136,8 +130,7 @@ bool is_subtype(PyObject* value, PyTypeObject* type) {
 }
 
 // The whole ordered dispatch, for values that are not exact built-in types.
-bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                    bool sort_keys) {
+bool encode_general(PyObject* value, EncoderState& state) {
   if (value == Py_None) {
     write_literal(state, "null", 4);
     return true;
@@ -152,10 +145,10 @@ bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObje
     return write_str(value, state);
   }
   if (flags & Py_TPFLAGS_DICT_SUBCLASS) {
-    return encode_dict(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_dict(value, state);
   }
   if (flags & Py_TPFLAGS_LIST_SUBCLASS) {
-    return encode_list(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_list(value, state);
   }
   if (is_str_written_type(value)) {
     return write_str_of(value, state);
@@ -163,19 +156,14 @@ bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObje
   if (flags & Py_TPFLAGS_LONG_SUBCLASS) {
     return write_int_object(value, state);
   }
-  switch (try_number_protocols(value, state, allow_nan)) {
-    case NumberOutcome::written:
-      return true;
-    case NumberOutcome::failed:
-      return false;
-    case NumberOutcome::no_match:
-      break;
+  if (Outcome outcome = try_number_protocols(value, state); outcome != Outcome::no_match) {
+    return succeeded(outcome);
   }
   if (flags & Py_TPFLAGS_TUPLE_SUBCLASS) {
-    return encode_tuple(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_tuple(value, state);
   }
   if (is_subtype(value, &PySet_Type) || is_subtype(value, &PyFrozenSet_Type)) {
-    return encode_set(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_set(value, state);
   }
   if (flags & Py_TPFLAGS_BYTES_SUBCLASS) {
     write_base64(state, reinterpret_cast<const unsigned char*>(PyBytes_AsString(value)),
@@ -187,59 +175,54 @@ bool encode_general(PyObject* value, EncoderState& state, uint64_t depth, PyObje
                  static_cast<size_t>(PyByteArray_Size(value)));
     return true;
   }
-  return encode_extended(value, state, depth, default_hook, allow_nan, sort_keys);
+  return encode_extended(value, state);
 }
 
 }  // namespace
 
-bool encode_plain_scalar(PyObject* value, EncoderState& state, bool allow_nan, bool& handled) {
+Outcome encode_plain_scalar(PyObject* value, EncoderState& state) {
   PyTypeObject* type = Py_TYPE(value);
-  handled = true;
   if (type == &PyUnicode_Type) {
-    return write_str(value, state);
+    return outcome_of(write_str(value, state));
   }
   if (type == &PyLong_Type) {
-    return write_int_object(value, state);
+    return outcome_of(write_int_object(value, state));
   }
   if (type == &PyFloat_Type) {
-    return write_float(PyFloat_AsDouble(value), state, allow_nan);
+    return outcome_of(write_float(PyFloat_AsDouble(value), state));
   }
   if (value == Py_None) {
     write_literal(state, "null", 4);
-    return true;
+    return Outcome::matched;
   }
   if (value == Py_True) {
     write_literal(state, "true", 4);
-    return true;
+    return Outcome::matched;
   }
   if (value == Py_False) {
     write_literal(state, "false", 5);
-    return true;
+    return Outcome::matched;
   }
-  handled = false;
-  return false;
+  return Outcome::no_match;
 }
 
-bool encode_value(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                  bool sort_keys) {
+bool encode_value(PyObject* value, EncoderState& state) {
   // Exact built-in types first: no user code can tell the difference from
   // walking the ordered dispatch.
-  bool handled = false;
-  bool written = encode_plain_scalar(value, state, allow_nan, handled);
-  if (handled) {
-    return written;
+  if (Outcome outcome = encode_plain_scalar(value, state); outcome != Outcome::no_match) {
+    return succeeded(outcome);
   }
   PyTypeObject* type = Py_TYPE(value);
   if (type == &PyDict_Type) {
-    return encode_dict(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_dict(value, state);
   }
   if (type == &PyList_Type) {
-    return encode_list(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_list(value, state);
   }
   if (type == &PyTuple_Type) {
-    return encode_tuple(value, state, depth, default_hook, allow_nan, sort_keys);
+    return encode_tuple(value, state);
   }
-  return encode_general(value, state, depth, default_hook, allow_nan, sort_keys);
+  return encode_general(value, state);
 }
 
 }  // namespace mervanta

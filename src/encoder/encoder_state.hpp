@@ -5,10 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "encoder/output_buffer.hpp"
+#include "runtime/py_ref.hpp"
 
 namespace mervanta {
 
@@ -44,16 +46,34 @@ class Separator {
   std::string long_;
 };
 
-struct EncoderState {
-  explicit EncoderState(size_t capacity) : buffer(capacity) {}
-
-  OutputBuffer buffer;
-  Separator item_separator{", "};
-  Separator key_separator{": "};
-  uint64_t indent_level = 0;
+// What an entry point chooses for one encoding run.
+struct EncoderSettings {
   bool pretty = false;
   uint8_t indent_width = 0;
   bool ensure_ascii = false;
+  bool allow_nan = true;
+  bool sort_keys = false;
+  PyObject* default_hook = nullptr;  // borrowed; null when absent
+  // Custom separators; otherwise ", " (or "," in pretty mode) and ": ".
+  std::optional<std::string> item_separator;
+  std::optional<std::string> key_separator;
+};
+
+// The record of one encoding run: its settings, the output and where the
+// writers stand.
+struct EncoderState {
+  EncoderState(const EncoderSettings& chosen, size_t capacity)
+      : buffer(capacity),
+        settings(chosen),
+        item_separator(chosen.item_separator ? std::string_view(*chosen.item_separator)
+                                             : std::string_view(chosen.pretty ? "," : ", ")),
+        key_separator(chosen.key_separator ? std::string_view(*chosen.key_separator) : std::string_view(": ")) {}
+
+  OutputBuffer buffer;
+  const EncoderSettings settings;
+  const Separator item_separator;
+  const Separator key_separator;
+  uint64_t indent_level = 0;
   // Containers and hook results currently open; bounds runaway nesting.
   uint32_t nesting = 0;
 };
@@ -65,19 +85,19 @@ void write_line_break(EncoderState& state);
 // separators and closing bracket, with the pretty-mode line breaks.
 inline void write_container_open(EncoderState& state, char bracket) {
   state.buffer.put(bracket);
-  if (state.pretty) {
+  if (state.settings.pretty) {
     ++state.indent_level;
     write_line_break(state);
   }
 }
 inline void write_item_separator(EncoderState& state) {
   state.item_separator.write_to(state.buffer);
-  if (state.pretty) {
+  if (state.settings.pretty) {
     write_line_break(state);
   }
 }
 inline void write_container_close(EncoderState& state, char bracket) {
-  if (state.pretty) {
+  if (state.settings.pretty) {
     --state.indent_level;
     write_line_break(state);
   }

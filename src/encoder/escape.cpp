@@ -206,7 +206,7 @@ void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length)
 
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length) {
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
-  if (state.ensure_ascii) {
+  if (state.settings.ensure_ascii) {
     write_escaped<true>(state.buffer, in, length);
   } else {
     write_escaped<false>(state.buffer, in, length);

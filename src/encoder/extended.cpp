@@ -17,9 +17,7 @@ namespace {
 
 // __name__ of the value's type, read leniently; empty when unreadable.
 std::string read_type_name(PyObject* value) {
-  PyObject* name_name = names::name();
-  Ref name = name_name ? Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(value)), name_name))
-                       : Ref();
+  Ref name = getattr<names::kName>(reinterpret_cast<PyObject*>(Py_TYPE(value)));
   if (!name || !PyUnicode_Check(name.get())) {
     if (PyErr_Occurred()) {
       clear_no_match_error();
@@ -29,16 +27,15 @@ std::string read_type_name(PyObject* value) {
   return lenient_utf8(name.get());
 }
 
-bool encode_with_hook(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                      bool allow_nan, bool sort_keys) {
+bool encode_with_hook(PyObject* value, EncoderState& state) {
   // A hook that returns its argument (or anything leading back to it) would
   // otherwise recurse without end.
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return false;
   }
-  Ref replacement = call_with_one(default_hook, value);
-  return replacement && encode_value(replacement.get(), state, depth, default_hook, allow_nan, sort_keys);
+  Ref replacement = call_with_one(state.settings.default_hook, value);
+  return replacement && encode_value(replacement.get(), state);
 }
 
 bool fail_not_serializable(const std::string& type_name) {
@@ -52,27 +49,26 @@ bool fail_not_serializable(const std::string& type_name) {
 
 }  // namespace
 
-bool encode_extended(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook, bool allow_nan,
-                     bool sort_keys) {
+bool encode_extended(PyObject* value, EncoderState& state) {
   if (is_exact_date_class(value)) {
     return encode_iso_text(value, state);  // the branch its fixed name chooses
   }
   const std::string type_name = read_type_name(value);
   Outcome outcome = try_encode_by_type_name(type_name, value, state);
   if (outcome == Outcome::no_match) {
-    outcome = try_encode_django(value, state, depth, default_hook, allow_nan, sort_keys);
+    outcome = try_encode_django(value, state);
   }
   if (outcome == Outcome::no_match) {
-    outcome = try_encode_enum(value, state, depth, default_hook, allow_nan, sort_keys);
+    outcome = try_encode_enum(value, state);
   }
   if (outcome == Outcome::no_match) {
-    outcome = try_encode_dataclass(value, state, depth, default_hook, allow_nan, sort_keys);
+    outcome = try_encode_dataclass(value, state);
   }
   if (outcome != Outcome::no_match) {
-    return outcome == Outcome::written;
+    return succeeded(outcome);
   }
-  if (default_hook != nullptr) {
-    return encode_with_hook(value, state, depth, default_hook, allow_nan, sort_keys);
+  if (state.settings.default_hook != nullptr) {
+    return encode_with_hook(value, state);
   }
   return fail_not_serializable(type_name);
 }

@@ -8,18 +8,14 @@
 // with the same argument and the same checks on its result.
 #include <cstdint>
 
-#include "encoder/extended_names.hpp"
 #include "encoder/native_formats.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/lookup.hpp"
 
 namespace mervanta {
 
-namespace n = extended_names;
-
 namespace {
 
-constexpr char kDatetimeModule[] = "datetime";
-constexpr char kUtcoffset[] = "utcoffset";
 
 constexpr const char* kDateFieldNames[] = {"year", "month", "day"};
 constexpr const char* kDatetimeFieldNames[] = {"year",   "month",  "day",         "hour",
@@ -68,7 +64,7 @@ bool append_getters(PyObject* list, PyObject* owner, const char* const (&names)[
 }
 
 PyObject* load_datetime_classes() {
-  PyObject* module_name = n::get<kDatetimeModule>();
+  PyObject* module_name = interned<names::kDatetimeModule>();
   Ref module = module_name ? Ref::steal(PyImport_GetModule(module_name)) : Ref();
   if (!module) {
     return nullptr;
@@ -97,7 +93,7 @@ PyObject* load_datetime_classes() {
 CacheCell datetime_cell;
 
 PyObject* datetime_classes() {
-  return cached_classes_of_loaded_module(n::get<kDatetimeModule>(), datetime_cell, &load_datetime_classes);
+  return cached_classes_of_loaded_module(interned<names::kDatetimeModule>(), datetime_cell, &load_datetime_classes);
 }
 
 // getter.__get__(value): what value.<field> returns, for the class the getter
@@ -205,7 +201,7 @@ Ref fixed_zone_offset(PyObject* tzinfo, PyObject* argument) {
   if (Py_EnterRecursiveCall(" while calling a Python object") != 0) {
     return Ref();
   }
-  PyObject* name = n::get<kUtcoffset>();
+  PyObject* name = interned<names::kUtcoffset>();
   Ref offset = name ? Ref::steal(PyObject_CallMethodObjArgs(tzinfo, name, argument, nullptr)) : Ref();
   Py_LeaveRecursiveCall();
   return offset;
@@ -220,7 +216,7 @@ bool put_utc_offset(PyObject* value, Kind kind, PyObject* tzinfo, PyObject* clas
   // isoformat() passes a datetime itself to its tzinfo, a time passes None.
   Ref offset = Py_TYPE(tzinfo) == reinterpret_cast<PyTypeObject*>(PyTuple_GetItem(classes, kTimezoneClass))
                    ? fixed_zone_offset(tzinfo, kind == Kind::datetime ? value : Py_None)
-                   : n::call_method0<kUtcoffset>(value);
+                   : call_method0<names::kUtcoffset>(value);
   if (!offset) {
     return false;
   }
@@ -298,7 +294,7 @@ Outcome try_write_native_iso(PyObject* value, EncoderState& state) {
   } else {
     return Outcome::no_match;
   }
-  return write_iso(value, kind, classes, state) ? Outcome::written : Outcome::failed;
+  return outcome_of(write_iso(value, kind, classes, state));
 }
 
 }  // namespace mervanta

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "encoder/encoder_state.hpp"
-#include "encoder/stdlib_types.hpp"
+#include "encoder/outcome.hpp"
 #include "runtime/cache.hpp"
 
 namespace mervanta {

@@ -7,19 +7,13 @@
 // Python code, so anything unexpected in it simply hands over to str().
 #include <cstdint>
 
-#include "encoder/extended_names.hpp"
 #include "encoder/native_formats.hpp"
+#include "runtime/lookup.hpp"
 
 namespace mervanta {
 
-namespace n = extended_names;
-
 namespace {
 
-constexpr char kUuidModule[] = "uuid";
-constexpr char kStr[] = "__str__";
-constexpr char kInt[] = "int";
-constexpr char kWrapped[] = "__wrapped__";
 
 // Positions in the cached tuple.
 enum Cached : Py_ssize_t { kClass, kStrFunction, kIntSlot, kCount };
@@ -36,23 +30,23 @@ bool has_text(PyObject* object, PyObject* name, const char* text) {
 // The __str__ uuid.py defines, not one patched in before this first look
 // (a functools.wraps copy carries the names, but also __wrapped__).
 bool is_original_str(PyObject* function) {
-  if (!has_text(function, names::qualname(), "UUID.__str__") || !has_text(function, names::module(), "uuid")) {
+  if (!has_text(function, interned<names::kQualname>(), "UUID.__str__") || !has_text(function, interned<names::kModule>(), "uuid")) {
     return false;
   }
-  Ref wrapped = n::getattr<kWrapped>(function);
+  Ref wrapped = getattr<names::kWrapped>(function);
   PyErr_Clear();
   return !wrapped;
 }
 
 PyObject* load_uuid_class() {
-  PyObject* module_name = n::get<kUuidModule>();
+  PyObject* module_name = interned<names::kUuidModule>();
   Ref module = module_name ? Ref::steal(PyImport_GetModule(module_name)) : Ref();
   Ref uuid_class = module ? Ref::steal(PyObject_GetAttrString(module.get(), "UUID")) : Ref();
   if (!uuid_class || !PyType_Check(uuid_class.get())) {
     return nullptr;
   }
-  Ref str_function = n::getattr<kStr>(uuid_class.get());
-  Ref int_slot = n::getattr<kInt>(uuid_class.get());
+  Ref str_function = getattr<names::kStr>(uuid_class.get());
+  Ref int_slot = getattr<names::kInt>(uuid_class.get());
   if (!str_function || !int_slot) {
     return nullptr;
   }
@@ -63,13 +57,13 @@ PyObject* load_uuid_class() {
 
 PyObject* uuid_class_record() {
   static CacheCell cell;
-  return cached_classes_of_loaded_module(n::get<kUuidModule>(), cell, &load_uuid_class);
+  return cached_classes_of_loaded_module(interned<names::kUuidModule>(), cell, &load_uuid_class);
 }
 
 // The class attribute still is the cached object; errors count as "changed".
 template <const char* Name>
 bool unchanged(PyObject* owner, PyObject* original) {
-  Ref current = n::getattr<Name>(owner);
+  Ref current = getattr<Name>(owner);
   if (!current) {
     PyErr_Clear();
     return false;
@@ -85,14 +79,14 @@ bool class_untouched(PyObject* record) {
       PyType_GetSlot(type, Py_tp_getattro) != reinterpret_cast<void*>(&PyObject_GenericGetAttr)) {
     return false;
   }
-  return unchanged<kStr>(uuid_class, PyTuple_GetItem(record, kStrFunction)) &&
-         unchanged<kInt>(uuid_class, PyTuple_GetItem(record, kIntSlot));
+  return unchanged<names::kStr>(uuid_class, PyTuple_GetItem(record, kStrFunction)) &&
+         unchanged<names::kInt>(uuid_class, PyTuple_GetItem(record, kIntSlot));
 }
 
 // The value's int as 128 bits; false (nothing pending) unless it is an exact
 // int in [0, 2**128).
 bool read_bits(PyObject* value, uint64_t& high, uint64_t& low) {
-  Ref number = n::getattr<kInt>(value);
+  Ref number = getattr<names::kInt>(value);
   if (!number || Py_TYPE(number.get()) != &PyLong_Type) {
     PyErr_Clear();
     return false;
@@ -163,7 +157,7 @@ Outcome try_write_native_uuid(PyObject* value, EncoderState& state) {
   }
   char text[36];
   write_plain_string(state, text, format_uuid(high, low, text));
-  return Outcome::written;
+  return Outcome::matched;
 }
 
 }  // namespace mervanta

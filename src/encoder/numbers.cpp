@@ -163,9 +163,9 @@ size_t format_float(double value, char* scratch) {
   return static_cast<size_t>(out - scratch);
 }
 
-bool write_float(double value, EncoderState& state, bool allow_nan) {
+bool write_float(double value, EncoderState& state) {
   if (!std::isfinite(value)) {
-    if (!allow_nan) {
+    if (!state.settings.allow_nan) {
       PyErr_SetString(PyExc_ValueError, "Out of range float values are not JSON compliant");
       return false;
     }

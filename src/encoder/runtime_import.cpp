@@ -1,7 +1,6 @@
 #include "encoder/runtime_import.hpp"
 
 #include "runtime/errors.hpp"
-#include "encoder/extended_names.hpp"
 #include "runtime/lookup.hpp"
 
 namespace mervanta {
@@ -11,10 +10,9 @@ namespace {
 // True when another thread is still running the module's code; an import
 // would wait for it to finish.
 bool still_initialising(PyObject* module) {
-  namespace n = extended_names;
-  Ref module_spec = n::getattr<n::kSpec>(module);
+  Ref module_spec = getattr<names::kSpec>(module);
   Ref initialising =
-      module_spec && module_spec.get() != Py_None ? n::getattr<n::kInitializing>(module_spec.get()) : Ref();
+      module_spec && module_spec.get() != Py_None ? getattr<names::kInitializing>(module_spec.get()) : Ref();
   int truth = initialising ? PyObject_IsTrue(initialising.get()) : -1;
   if (truth < 0 && PyErr_Occurred()) {
     clear_no_match_error();
@@ -45,15 +43,15 @@ Ref import_attribute(PyObject* module, PyObject* attribute) {
   return imported ? Ref::steal(PyObject_GetAttr(imported.get(), attribute)) : Ref();
 }
 
-Test clear_test_error() {
+Outcome clear_test_error() {
   if (PyErr_ExceptionMatches(PyExc_RecursionError)) {
-    return Test::failed;
+    return Outcome::failed;
   }
   clear_no_match_error();
-  return Test::no;
+  return Outcome::no_match;
 }
 
-Test is_instance_of(PyObject* value, PyObject* module, PyObject* class_name) {
+Outcome is_instance_of(PyObject* value, PyObject* module, PyObject* class_name) {
   Ref cls = import_attribute(module, class_name);
   if (!cls) {
     return clear_test_error();
@@ -62,7 +60,7 @@ Test is_instance_of(PyObject* value, PyObject* module, PyObject* class_name) {
   if (result < 0) {
     return clear_test_error();
   }
-  return result == 1 ? Test::yes : Test::no;
+  return result == 1 ? Outcome::matched : Outcome::no_match;
 }
 
 }  // namespace mervanta

@@ -1,6 +1,7 @@
 // Classes and functions reached by import at the moment they are needed.
 #pragma once
 
+#include "encoder/outcome.hpp"
 #include "runtime/py_ref.hpp"
 
 namespace mervanta {
@@ -10,16 +11,14 @@ namespace mervanta {
 // repeated import a lookup). Empty Ref with the exception pending on failure.
 Ref import_attribute(PyObject* module, PyObject* attribute);
 
-enum class Test { no, yes, failed };
-
 // Clears the exception of a "what is it" test so that it counts as no match,
 // except a RecursionError: that one means the nesting is running away and
-// stays pending (Test::failed), so runaway input ends in RecursionError and
+// stays pending (failed), so runaway input ends in RecursionError and
 // never falls through to another branch.
-Test clear_test_error();
+Outcome clear_test_error();
 
 // isinstance(value, module.class_name) as a "what is it" test: an import, a
 // missing class or a raising instance test all count as no match.
-Test is_instance_of(PyObject* value, PyObject* module, PyObject* class_name);
+Outcome is_instance_of(PyObject* value, PyObject* module, PyObject* class_name);
 
 }  // namespace mervanta

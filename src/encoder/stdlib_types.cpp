@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "encoder/encode.hpp"
-#include "encoder/extended_names.hpp"
 #include "encoder/native_formats.hpp"
 #include "encoder/runtime_import.hpp"
 #include "encoder/writers.hpp"
@@ -13,8 +12,6 @@
 #include "runtime/lookup.hpp"
 
 namespace mervanta {
-
-namespace n = extended_names;
 
 namespace {
 
@@ -38,7 +35,7 @@ void append_micros(std::string& text, uint32_t micros) {
 // An attribute read as a signed 64-bit integer; failures are final.
 template <const char* Name>
 bool read_long_attribute(PyObject* value, int64_t& out) {
-  Ref attribute = n::getattr<Name>(value);
+  Ref attribute = getattr<Name>(value);
   if (!attribute) {
     return false;
   }
@@ -90,17 +87,17 @@ std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds)
 }
 
 bool encode_iso_text(PyObject* value, EncoderState& state) {
-  if (std::optional<bool> written = matched_result(try_write_native_iso(value, state))) {
-    return *written;
+  if (Outcome outcome = try_write_native_iso(value, state); outcome != Outcome::no_match) {
+    return succeeded(outcome);
   }
-  Ref text = n::call_method0<n::kIsoformat>(value);
+  Ref text = call_method0<names::kIsoformat>(value);
   return text && encode_text_value(text.get(), state);
 }
 
 bool encode_duration(PyObject* value, EncoderState& state) {
   int64_t days = 0, seconds = 0, microseconds = 0;
-  if (!read_long_attribute<n::kDays>(value, days) || !read_long_attribute<n::kSeconds>(value, seconds) ||
-      !read_long_attribute<n::kMicroseconds>(value, microseconds)) {
+  if (!read_long_attribute<names::kDays>(value, days) || !read_long_attribute<names::kSeconds>(value, seconds) ||
+      !read_long_attribute<names::kMicroseconds>(value, microseconds)) {
     return false;
   }
   std::string text = format_duration(days, seconds, microseconds);
@@ -110,10 +107,10 @@ bool encode_duration(PyObject* value, EncoderState& state) {
 
 Outcome try_encode_by_type_name(std::string_view type_name, PyObject* value, EncoderState& state) {
   if (type_name == "date" || type_name == "time" || type_name == "datetime") {
-    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
+    return outcome_of(encode_iso_text(value, state));
   }
   if (type_name == "timedelta") {
-    return encode_duration(value, state) ? Outcome::written : Outcome::failed;
+    return outcome_of(encode_duration(value, state));
   }
   return Outcome::no_match;
 }
@@ -129,9 +126,9 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
     return Outcome::no_match;
   }
   if (is_exact_date_class(value)) {
-    return encode_iso_text(value, state) ? Outcome::written : Outcome::failed;
+    return outcome_of(encode_iso_text(value, state));
   }
-  Ref name = n::getattr<n::kTypeName>(reinterpret_cast<PyObject*>(type));
+  Ref name = getattr<names::kName>(reinterpret_cast<PyObject*>(type));
   Py_ssize_t size = 0;
   const char* text = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
   if (text == nullptr) {
@@ -141,47 +138,41 @@ Outcome try_encode_static_date_type(PyObject* value, EncoderState& state) {
   return try_encode_by_type_name(std::string_view(text, static_cast<size_t>(size)), value, state);
 }
 
-Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                        bool allow_nan, bool sort_keys) {
-  switch (is_instance_of(value, n::get<n::kEnumModule>(), n::get<n::kEnum>())) {
-    case Test::no:
-      return Outcome::no_match;
-    case Test::failed:
-      return Outcome::failed;
-    case Test::yes:
-      break;
+Outcome try_encode_enum(PyObject* value, EncoderState& state) {
+  if (Outcome test = is_instance_of(value, interned<names::kEnumModule>(), interned<names::kEnum>());
+      test != Outcome::matched) {
+    return test;
   }
   // A member's value can lead back to the member itself.
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return Outcome::failed;
   }
-  Ref member_value = n::getattr<n::kValue>(value);
+  Ref member_value = getattr<names::kValue>(value);
   if (!member_value ||
-      !encode_value(member_value.get(), state, depth, default_hook, allow_nan, sort_keys)) {
+      !encode_value(member_value.get(), state)) {
     return Outcome::failed;
   }
-  return Outcome::written;
+  return Outcome::matched;
 }
 
-Outcome try_encode_dataclass(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                             bool allow_nan, bool sort_keys) {
-  if (Ref fields = n::getattr<n::kDataclassFields>(value); !fields) {
-    return clear_test_error() == Test::no ? Outcome::no_match : Outcome::failed;
+Outcome try_encode_dataclass(PyObject* value, EncoderState& state) {
+  if (Ref fields = getattr<names::kDataclassFields>(value); !fields) {
+    return clear_test_error();
   }
-  NestingGuard guard(state);
-  if (!guard.enter()) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
     return Outcome::failed;
   }
-  Ref asdict = import_attribute(n::get<n::kDataclassesModule>(), n::get<n::kAsdict>());
+  Ref asdict = import_attribute(interned<names::kDataclassesModule>(), interned<names::kAsdict>());
   if (!asdict) {
     return Outcome::failed;
   }
   Ref fields_dict = call_with_one(asdict.get(), value);
-  if (!fields_dict || !encode_value(fields_dict.get(), state, depth, default_hook, allow_nan, sort_keys)) {
+  if (!fields_dict || !encode_value(fields_dict.get(), state)) {
     return Outcome::failed;
   }
-  return Outcome::written;
+  return Outcome::matched;
 }
 
 }  // namespace mervanta

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "encoder/encoder_state.hpp"
+#include "encoder/outcome.hpp"
 #include "runtime/py_ref.hpp"
 
 namespace mervanta {
@@ -20,29 +20,15 @@ std::string format_duration(int64_t days, int64_t seconds, int64_t microseconds)
 // timedelta: the ISO 8601 duration of its days, seconds and microseconds.
 [[nodiscard]] bool encode_duration(PyObject* value, EncoderState& state);
 
-// The outcome of a test that may already have written the value.
-enum class Outcome { no_match, written, failed };
-
-// The result of a test that matched (true: written, false: failed), or
-// nothing when it did not match.
-inline std::optional<bool> matched_result(Outcome outcome) {
-  if (outcome == Outcome::no_match) {
-    return std::nullopt;
-  }
-  return outcome == Outcome::written;
-}
-
 // The type-name table: "date", "time" and "datetime" by isoformat,
 // "timedelta" by its parts.
 [[nodiscard]] Outcome try_encode_by_type_name(std::string_view type_name, PyObject* value, EncoderState& state);
 
 // Enum members, written as their value.
-[[nodiscard]] Outcome try_encode_enum(PyObject* value, EncoderState& state, uint64_t depth, PyObject* default_hook,
-                                      bool allow_nan, bool sort_keys);
+[[nodiscard]] Outcome try_encode_enum(PyObject* value, EncoderState& state);
 
 // Dataclass instances, written as dataclasses.asdict(value).
-[[nodiscard]] Outcome try_encode_dataclass(PyObject* value, EncoderState& state, uint64_t depth,
-                                           PyObject* default_hook, bool allow_nan, bool sort_keys);
+[[nodiscard]] Outcome try_encode_dataclass(PyObject* value, EncoderState& state);
 
 }  // namespace mervanta
 

@@ -33,8 +33,8 @@ void write_integer_unsigned(EncoderState& state, uint64_t value);
 inline constexpr size_t kFloatScratch = 64;
 // Shortest round-trip text of a finite double; returns its length.
 size_t format_float(double value, char* scratch);
-// NaN and infinities follow allow_nan.
-[[nodiscard]] bool write_float(double value, EncoderState& state, bool allow_nan);
+// NaN and infinities follow the allow_nan setting.
+[[nodiscard]] bool write_float(double value, EncoderState& state);
 
 void write_base64(EncoderState& state, const unsigned char* bytes, size_t length);
 

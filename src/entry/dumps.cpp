@@ -2,11 +2,13 @@
 #include <memory>
 #include <optional>
 
+#include "encoder/encode.hpp"
 #include "entry/entry_points.hpp"
 #include "entry/output.hpp"
-#include "encoder/encode.hpp"
-#include "runtime/lookup.hpp"
 #include "entry/signatures.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/lookup.hpp"
+#include "runtime/saved_exception.hpp"
 
 namespace mervanta {
 
@@ -16,21 +18,8 @@ namespace {
 
 constexpr size_t kInitialCapacity = 1024;
 
-// The keywords of dumps and dump, converted.
-struct DumpOptions {
-  PyObject* obj = nullptr;
-  bool ensure_ascii = true;
-  bool allow_nan = true;
-  bool sort_keys = false;
-  bool pretty = false;
-  uint8_t indent_width = 0;
-  std::optional<std::string> item_separator;
-  std::optional<std::string> key_separator;
-  PyObject* default_hook = nullptr;
-};
-
 // An indent that is not an integer 0..255 counts as no indent at all.
-void read_indent(PyObject* indent, DumpOptions& options) {
+void read_indent(PyObject* indent, EncoderSettings& settings) {
   if (indent == nullptr) {
     return;
   }
@@ -40,8 +29,8 @@ void read_indent(PyObject* indent, DumpOptions& options) {
     return;
   }
   if (width >= 0 && width <= 255) {
-    options.pretty = true;
-    options.indent_width = static_cast<uint8_t>(width);
+    settings.pretty = true;
+    settings.indent_width = static_cast<uint8_t>(width);
   }
 }
 
@@ -63,63 +52,52 @@ bool read_separator(PyObject* separators, long index, std::optional<std::string>
   return true;
 }
 
-// obj is slot 0 for dumps; dump has fp in slot 1 and every keyword one later.
-bool read_dump_options(const Arguments& args, size_t shift, DumpOptions& options) {
+// The keywords shared by dumps and dump, converted in parameter order;
+// Slots names the signature's positions.
+template <class Slots>
+bool read_dump_settings(const Arguments& args, EncoderSettings& settings) {
   bool skipkeys = false, check_circular = true;
-  if (!to_strict_bool_or(args[sig::kSkipkeys + shift], "skipkeys", false, skipkeys) ||
-      !to_strict_bool_or(args[sig::kEnsureAscii + shift], "ensure_ascii", true, options.ensure_ascii) ||
-      !to_strict_bool_or(args[sig::kCheckCircular + shift], "check_circular", true, check_circular) ||
-      !to_strict_bool_or(args[sig::kAllowNan + shift], "allow_nan", true, options.allow_nan) ||
-      !to_strict_bool_or(args[sig::kSortKeys + shift], "sort_keys", false, options.sort_keys)) {
+  settings.ensure_ascii = true;
+  if (!to_strict_bool_or(args[Slots::skipkeys], "skipkeys", false, skipkeys) ||
+      !to_strict_bool_or(args[Slots::ensure_ascii], "ensure_ascii", true, settings.ensure_ascii) ||
+      !to_strict_bool_or(args[Slots::check_circular], "check_circular", true, check_circular) ||
+      !to_strict_bool_or(args[Slots::allow_nan], "allow_nan", true, settings.allow_nan) ||
+      !to_strict_bool_or(args[Slots::sort_keys], "sort_keys", false, settings.sort_keys)) {
     return false;
   }
-  options.obj = args[sig::kObj];
-  read_indent(args.optional(sig::kIndent + shift), options);
-  if (PyObject* separators = args.optional(sig::kSeparators + shift)) {
-    if (!read_separator(separators, 0, options.item_separator) ||
-        !read_separator(separators, 1, options.key_separator)) {
+  read_indent(args.optional(Slots::indent), settings);
+  if (PyObject* separators = args.optional(Slots::separators)) {
+    if (!read_separator(separators, 0, settings.item_separator) ||
+        !read_separator(separators, 1, settings.key_separator)) {
       return false;
     }
   }
-  options.default_hook = args.optional(sig::kDefault + shift);
+  settings.default_hook = args.optional(Slots::default_);
   return true;
-}
-
-void apply_layout(const DumpOptions& options, EncoderState& state, bool custom_separators) {
-  state.pretty = options.pretty;
-  state.indent_width = options.indent_width;
-  state.ensure_ascii = options.ensure_ascii;
-  state.item_separator = options.pretty ? "," : ", ";
-  state.key_separator = ": ";
-  if (custom_separators && options.item_separator) {
-    state.item_separator = *options.item_separator;
-    state.key_separator = *options.key_separator;
-  }
 }
 
 // Encodes obj; when that fails with an ordinary exception and a default hook
 // was given, retries once with default(obj) and the standard separators.
 // Other exceptions (KeyboardInterrupt, SystemExit, ...) pass through untouched.
-std::unique_ptr<EncoderState> encode_with_options(const DumpOptions& options) {
-  auto state = std::make_unique<EncoderState>(kInitialCapacity);
-  apply_layout(options, *state, true);
-  if (encode_value(options.obj, *state, 0, options.default_hook, options.allow_nan, options.sort_keys)) {
+std::unique_ptr<EncoderState> encode_with_retry(PyObject* obj, const EncoderSettings& settings) {
+  auto state = std::make_unique<EncoderState>(settings, kInitialCapacity);
+  if (encode_value(obj, *state)) {
     return state;
   }
-  if (options.default_hook == nullptr || !PyErr_ExceptionMatches(PyExc_Exception)) {
+  if (settings.default_hook == nullptr || !PyErr_ExceptionMatches(PyExc_Exception)) {
     return nullptr;
   }
   state.reset();
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  Ref first_type = Ref::steal(type), first_value = Ref::steal(value), first_traceback = Ref::steal(traceback);
-  Ref replacement = call_with_one(options.default_hook, options.obj);
+  SavedException first_failure;  // dropped: the retry's outcome is the answer
+  Ref replacement = call_with_one(settings.default_hook, obj);
   if (!replacement) {
     return nullptr;
   }
-  auto retry = std::make_unique<EncoderState>(kInitialCapacity);
-  apply_layout(options, *retry, false);
-  if (!encode_value(replacement.get(), *retry, 0, options.default_hook, options.allow_nan, options.sort_keys)) {
+  EncoderSettings standard_layout = settings;
+  standard_layout.item_separator.reset();
+  standard_layout.key_separator.reset();
+  auto retry = std::make_unique<EncoderState>(standard_layout, kInitialCapacity);
+  if (!encode_value(replacement.get(), *retry)) {
     return nullptr;
   }
   return retry;
@@ -128,38 +106,37 @@ std::unique_ptr<EncoderState> encode_with_options(const DumpOptions& options) {
 }  // namespace
 
 Ref dumps_body(const Arguments& args) {
-  DumpOptions options;
-  if (!read_dump_options(args, 0, options)) {
+  EncoderSettings settings;
+  if (!read_dump_settings<sig::dumps>(args, settings)) {
     return {};
   }
-  auto state = encode_with_options(options);
+  auto state = encode_with_retry(args[sig::dumps::obj], settings);
   return state ? buffer_to_str(state->buffer) : Ref();
 }
 
 Ref dump_body(const Arguments& args) {
-  DumpOptions options;
-  if (!read_dump_options(args, 1, options)) {
+  EncoderSettings settings;
+  if (!read_dump_settings<sig::dump>(args, settings)) {
     return {};
   }
-  auto state = encode_with_options(options);
+  auto state = encode_with_retry(args[sig::dump::obj], settings);
   if (!state) {
     return {};
   }
-  Ref written = call_method1_str(args[sig::kDumpFp], "write", state->buffer.view());
+  Ref written = call_method1_text<names::kWrite>(args[sig::dump::fp], state->buffer.view());
   return written ? Ref::borrow(Py_None) : Ref();
 }
 
 Ref dumpb_body(const Arguments& args) {
   bool pretty = false;
-  if (!to_strict_bool_or(args[sig::kPretty], "pretty", false, pretty)) {
+  if (!to_strict_bool_or(args[sig::dumpb::pretty], "pretty", false, pretty)) {
     return {};
   }
-  EncoderState state(kInitialCapacity);
-  state.pretty = pretty;
-  state.indent_width = 2;
-  state.ensure_ascii = false;
-  state.item_separator = pretty ? "," : ", ";
-  if (!encode_value(args[sig::kDumpbObj], state, 0, nullptr, true, false)) {
+  EncoderSettings settings;
+  settings.pretty = pretty;
+  settings.indent_width = 2;
+  EncoderState state(settings, kInitialCapacity);
+  if (!encode_value(args[sig::dumpb::obj], state)) {
     return {};
   }
   return buffer_to_bytes(state.buffer);

@@ -1,9 +1,9 @@
 // The four load functions: arguments, input text and driver.
 #include "decoder/input_text.hpp"
-#include "entry/entry_points.hpp"
 #include "decoder/parser.hpp"
-#include "runtime/lookup.hpp"
+#include "entry/entry_points.hpp"
 #include "entry/signatures.hpp"
+#include "runtime/lookup.hpp"
 
 namespace mervanta {
 
@@ -11,52 +11,44 @@ namespace sig = signatures;
 
 namespace {
 
-// The four hooks stand in a row in both signatures: object_hook,
-// object_pairs_hook, parse_float, parse_int.
-static_assert(sig::kParseInt == sig::kObjectHook + 3 && sig::kObjectPairsHook == sig::kObjectHook + 1 &&
-              sig::kParseFloat == sig::kObjectHook + 2);
-static_assert(sig::kDeserializeParseInt == sig::kDeserializeObjectHook + 3 &&
-              sig::kDeserializeObjectPairsHook == sig::kDeserializeObjectHook + 1 &&
-              sig::kDeserializeParseFloat == sig::kDeserializeObjectHook + 2);
-
-DecodeHooks hooks_from(const Arguments& args, size_t object_hook_index) {
+// The four hooks, from the slots Slots names.
+template <class Slots>
+DecodeHooks hooks_from(const Arguments& args) {
   DecodeHooks hooks;
-  hooks.object_hook = args.optional(object_hook_index);
-  hooks.object_pairs_hook = args.optional(object_hook_index + 1);
-  hooks.parse_float = args.optional(object_hook_index + 2);
-  hooks.parse_int = args.optional(object_hook_index + 3);
+  hooks.object_hook = args.optional(Slots::object_hook);
+  hooks.object_pairs_hook = args.optional(Slots::object_pairs_hook);
+  hooks.parse_float = args.optional(Slots::parse_float);
+  hooks.parse_int = args.optional(Slots::parse_int);
   return hooks;
 }
 
-DecodeHooks loads_hooks(const Arguments& args) { return hooks_from(args, sig::kObjectHook); }
-DecodeHooks deserialize_hooks(const Arguments& args) { return hooks_from(args, sig::kDeserializeObjectHook); }
-
 // `strict` must be a bool; its value changes nothing.
+template <class Slots>
 bool check_strict(const Arguments& args) {
   bool strict = true;
-  return to_strict_bool_or(args[sig::kStrict], "strict", true, strict);
+  return to_strict_bool_or(args[Slots::strict], "strict", true, strict);
 }
 
 }  // namespace
 
 Ref loads_body(const Arguments& args) {
-  DecodeHooks hooks = loads_hooks(args);
-  if (!check_strict(args)) {
+  DecodeHooks hooks = hooks_from<sig::loads>(args);
+  if (!check_strict<sig::loads>(args)) {
     return {};
   }
   OwnedText text;
-  if (!decode_input_text(args[sig::kS], text)) {
+  if (!decode_input_text(args[sig::loads::s], text)) {
     return {};
   }
   return parse_json(text.data(), text.length(), hooks);
 }
 
 Ref load_body(const Arguments& args) {
-  DecodeHooks hooks = loads_hooks(args);
-  if (!check_strict(args)) {
+  DecodeHooks hooks = hooks_from<sig::load>(args);
+  if (!check_strict<sig::load>(args)) {
     return {};
   }
-  Ref content = call_method0(args[sig::kS], "read");
+  Ref content = call_method0<names::kRead>(args[sig::load::fp]);
   if (!content) {
     return {};
   }
@@ -69,18 +61,18 @@ Ref load_body(const Arguments& args) {
 }
 
 Ref deserialize_direct_fn_body(const Arguments& args) {
-  DecodeHooks hooks = deserialize_hooks(args);
+  DecodeHooks hooks = hooks_from<sig::deserialize>(args);
   OwnedText text;
-  if (!str_input_text(args[sig::kText], false, text)) {
+  if (!str_input_text(args[sig::deserialize::s], false, text)) {
     return {};
   }
   return parse_json(text.data(), text.length(), hooks);
 }
 
 Ref deserialize_strict_fn_body(const Arguments& args) {
-  DecodeHooks hooks = deserialize_hooks(args);
+  DecodeHooks hooks = hooks_from<sig::deserialize>(args);
   OwnedText text;
-  if (!str_input_text(args[sig::kText], false, text)) {
+  if (!str_input_text(args[sig::deserialize::s], false, text)) {
     return {};
   }
   return parse_json_strict(text.data(), text.length(), hooks);

@@ -1,8 +1,8 @@
 // The module as the interpreter sees it: PyInit__core, the execution slot and
 // the function table. This file alone knows every entry point.
 #include "entry/entry_points.hpp"
-#include "runtime/cache.hpp"
 #include "entry/signatures.hpp"
+#include "runtime/lookup.hpp"
 
 namespace mervanta {
 namespace {
@@ -76,12 +76,10 @@ PyMethodDef function_table[] = {
         "parse_int=None)\n--\n\n"),
 };
 
-constexpr const char kVersion[] = "0.1.0";
-
 // Appends `name` to the module's __all__ (creating it on first use), then sets
 // the attribute. The name reaches __all__ before the attribute is set.
 bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
-  PyObject* all_name = names::all();
+  PyObject* all_name = interned<names::kAll>();
   if (all_name == nullptr) {
     return false;
   }
@@ -113,11 +111,7 @@ bool add_function(PyObject* module, PyMethodDef* definition) {
   if (!function) {
     return false;
   }
-  PyObject* name_name = names::registration_name();
-  if (name_name == nullptr) {
-    return false;
-  }
-  Ref name = Ref::steal(PyObject_GetAttr(function.get(), name_name));
+  Ref name = getattr<names::kName>(function.get());
   if (!name) {
     return false;
   }
@@ -136,9 +130,9 @@ bool execute_module(PyObject* module) {
       return false;
     }
   }
-  Ref version_name = Ref::steal(PyUnicode_FromString("__version__"));
-  Ref version = Ref::steal(PyUnicode_FromString(kVersion));
-  return version_name && version && add_to_module(module, version_name.get(), version.get());
+  PyObject* version_name = interned<names::kVersion>();
+  Ref version = Ref::steal(PyUnicode_FromString(MERVANTA_VERSION));
+  return version_name && version && add_to_module(module, version_name, version.get());
 }
 
 int core_module_exec(PyObject* module) {

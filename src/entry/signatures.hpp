@@ -1,46 +1,61 @@
 // The signature of every exported function, declared once as data. The
 // argument matcher and its error texts read these records; the bodies index
-// the matched slots with the enums beside them.
+// the matched slots with the parameter enums beside them.
 #pragma once
 
 #include "runtime/call_frame.hpp"
 
 namespace mervanta::signatures {
 
-// dumps / dump
-enum DumpsParameter : size_t { kObj, kSkipkeys, kEnsureAscii, kCheckCircular, kAllowNan, kCls, kIndent, kSeparators, kDefault, kSortKeys };
-enum DumpParameter : size_t { kDumpObj, kDumpFp, kDumpSkipkeys, kDumpEnsureAscii, kDumpCheckCircular, kDumpAllowNan, kDumpCls, kDumpIndent, kDumpSeparators, kDumpDefault, kDumpSortKeys };
+// Each struct names the slots of one signature, in parameter order.
+struct dumps {
+  enum : size_t { obj, skipkeys, ensure_ascii, check_circular, allow_nan, cls, indent, separators, default_, sort_keys };
+};
+struct dump {
+  enum : size_t { obj, fp, skipkeys, ensure_ascii, check_circular, allow_nan, cls, indent, separators, default_, sort_keys };
+};
 inline constexpr const char* kDumpsParameters[] = {"obj", "skipkeys", "ensure_ascii", "check_circular", "allow_nan", "cls", "indent", "separators", "default", "sort_keys"};
 inline constexpr const char* kDumpParameters[] = {"obj", "fp", "skipkeys", "ensure_ascii", "check_circular", "allow_nan", "cls", "indent", "separators", "default", "sort_keys"};
 inline constexpr Signature kDumps{"dumps", kDumpsParameters, 1, true};
 inline constexpr Signature kDump{"dump", kDumpParameters, 2, true};
 
-// loads / load
-enum LoadsParameter : size_t { kS, kLoadsCls, kObjectHook, kObjectPairsHook, kParseFloat, kParseInt, kParseConstant, kStrict };
+struct loads {
+  enum : size_t { s, cls, object_hook, object_pairs_hook, parse_float, parse_int, parse_constant, strict };
+};
+struct load {
+  enum : size_t { fp, cls, object_hook, object_pairs_hook, parse_float, parse_int, parse_constant, strict };
+};
 inline constexpr const char* kLoadsParameters[] = {"s", "cls", "object_hook", "object_pairs_hook", "parse_float", "parse_int", "parse_constant", "strict"};
 inline constexpr const char* kLoadParameters[] = {"fp", "cls", "object_hook", "object_pairs_hook", "parse_float", "parse_int", "parse_constant", "strict"};
 inline constexpr Signature kLoads{"loads", kLoadsParameters, 1, true};
 inline constexpr Signature kLoad{"load", kLoadParameters, 1, true};
 
-// dumpb
-enum DumpbParameter : size_t { kDumpbObj, kPretty };
+struct dumpb {
+  enum : size_t { obj, pretty };
+};
 inline constexpr const char* kDumpbParameters[] = {"obj", "pretty"};
 inline constexpr Signature kDumpb{"dumpb", kDumpbParameters, 1, false};
 
-// dump_queryset / dump_queryset_bytes
-enum QuerysetParameter : size_t { kQueryset };
+// dump_queryset and dump_queryset_bytes
+struct queryset_dump {
+  enum : size_t { queryset };
+};
 inline constexpr const char* kQuerysetParameters[] = {"queryset"};
 inline constexpr Signature kDumpQueryset{"dump_queryset", kQuerysetParameters, 1, false};
 inline constexpr Signature kDumpQuerysetBytes{"dump_queryset_bytes", kQuerysetParameters, 1, false};
 
-// stream_dump_queryset / stream_dump_queryset_jsonl
-enum StreamParameter : size_t { kStreamQueryset, kStreamFp, kChunkSize };
+// stream_dump_queryset and stream_dump_queryset_jsonl
+struct stream_dump {
+  enum : size_t { queryset, fp, chunk_size };
+};
 inline constexpr const char* kStreamParameters[] = {"queryset", "fp", "chunk_size"};
 inline constexpr Signature kStreamDumpQueryset{"stream_dump_queryset", kStreamParameters, 2, false};
 inline constexpr Signature kStreamDumpQuerysetJsonl{"stream_dump_queryset_jsonl", kStreamParameters, 2, false};
 
-// deserialize_direct_fn / deserialize_strict_fn
-enum DeserializeParameter : size_t { kText, kDeserializeObjectHook, kDeserializeObjectPairsHook, kDeserializeParseFloat, kDeserializeParseInt };
+// deserialize_direct_fn and deserialize_strict_fn
+struct deserialize {
+  enum : size_t { s, object_hook, object_pairs_hook, parse_float, parse_int };
+};
 inline constexpr const char* kDeserializeParameters[] = {"s", "object_hook", "object_pairs_hook", "parse_float", "parse_int"};
 inline constexpr Signature kDeserializeDirect{"deserialize_direct_fn", kDeserializeParameters, 1, false};
 inline constexpr Signature kDeserializeStrict{"deserialize_strict_fn", kDeserializeParameters, 1, false};

@@ -2,10 +2,10 @@
 // shared buffer that is handed to fp.write whenever it passes the threshold.
 #include <limits>
 
-#include "entry/entry_points.hpp"
 #include "encoder/encode.hpp"
-#include "runtime/lookup.hpp"
+#include "entry/entry_points.hpp"
 #include "entry/signatures.hpp"
+#include "runtime/lookup.hpp"
 
 namespace mervanta {
 
@@ -21,7 +21,7 @@ enum class StreamFormat { array, json_lines };
 // chunk_size x 128, which must fit a signed size.
 bool read_chunk_threshold(const Arguments& args, uint64_t& threshold) {
   uint64_t chunk_size = kDefaultChunkSize;
-  if (args[sig::kChunkSize] != nullptr && !to_unsigned(args[sig::kChunkSize], "chunk_size", chunk_size)) {
+  if (args[sig::stream_dump::chunk_size] != nullptr && !to_unsigned(args[sig::stream_dump::chunk_size], "chunk_size", chunk_size)) {
     return false;
   }
   constexpr uint64_t kLargest = static_cast<uint64_t>(std::numeric_limits<Py_ssize_t>::max());
@@ -34,7 +34,7 @@ bool read_chunk_threshold(const Arguments& args, uint64_t& threshold) {
 }
 
 bool write_chunk(PyObject* fp, OutputBuffer& buffer) {
-  Ref written = call_method1_str(fp, "write", buffer.view());
+  Ref written = call_method1_text<names::kWrite>(fp, buffer.view());
   buffer.clear();
   return static_cast<bool>(written);
 }
@@ -42,8 +42,6 @@ bool write_chunk(PyObject* fp, OutputBuffer& buffer) {
 bool flush_past_threshold(PyObject* fp, OutputBuffer& buffer, uint64_t threshold) {
   return buffer.size() <= threshold || write_chunk(fp, buffer);
 }
-
-bool encode_row(PyObject* row, EncoderState& state) { return encode_value(row, state, 0, nullptr, true, false); }
 
 // "[" rows joined by "," "]"; the closing write always happens.
 bool stream_array(PyObject* rows, PyObject* fp, EncoderState& state, uint64_t threshold) {
@@ -54,7 +52,7 @@ bool stream_array(PyObject* rows, PyObject* fp, EncoderState& state, uint64_t th
       state.buffer.put(',');
     }
     first = false;
-    if (!encode_row(row.get(), state) || !flush_past_threshold(fp, state.buffer, threshold)) {
+    if (!encode_value(row.get(), state) || !flush_past_threshold(fp, state.buffer, threshold)) {
       return false;
     }
   }
@@ -68,7 +66,7 @@ bool stream_array(PyObject* rows, PyObject* fp, EncoderState& state, uint64_t th
 // Each row followed by "\n"; nothing at all is written for no rows.
 bool stream_json_lines(PyObject* rows, PyObject* fp, EncoderState& state, uint64_t threshold) {
   while (Ref row = Ref::steal(PyIter_Next(rows))) {
-    if (!encode_row(row.get(), state)) {
+    if (!encode_value(row.get(), state)) {
       return false;
     }
     state.buffer.put('\n');
@@ -90,16 +88,12 @@ Ref stream_rows(const Arguments& args, StreamFormat format) {
   // The buffer is allocated before the iterator is taken: a Django QuerySet
   // runs its query as soon as it is iterated, and a buffer that cannot be
   // allocated must fail before that.
-  EncoderState state(static_cast<size_t>(threshold));
-  state.pretty = false;
-  state.item_separator = ", ";
-  state.key_separator = ": ";
-  state.ensure_ascii = false;
-  Ref rows = Ref::steal(PyObject_GetIter(args[sig::kStreamQueryset]));
+  EncoderState state({}, static_cast<size_t>(threshold));
+  Ref rows = Ref::steal(PyObject_GetIter(args[sig::stream_dump::queryset]));
   if (!rows) {
     return {};
   }
-  PyObject* fp = args[sig::kStreamFp];
+  PyObject* fp = args[sig::stream_dump::fp];
   bool streamed = format == StreamFormat::array ? stream_array(rows.get(), fp, state, threshold)
                                                 : stream_json_lines(rows.get(), fp, state, threshold);
   return streamed ? Ref::borrow(Py_None) : Ref();

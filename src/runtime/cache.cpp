@@ -60,16 +60,6 @@ PyObject* CacheCell::fill(Initialiser initialise) {
 
 namespace {
 
-constexpr char kAll[] = "__all__";
-constexpr char kName[] = "__name__";
-constexpr char kModule[] = "__module__";
-constexpr char kBool[] = "__bool__";
-constexpr char kQualname[] = "__qualname__";
-constexpr char kAddNote[] = "add_note";
-constexpr char kIo[] = "io";
-constexpr char kStringIo[] = "StringIO";
-constexpr char kGetvalue[] = "getvalue";
-
 PyObject* import_length_hint() {
   Ref module = Ref::steal(PyImport_ImportModule("operator"));
   if (!module) {
@@ -87,22 +77,6 @@ PyObject* create_panic_exception() {
 CacheCell panic_cell;
 
 }  // namespace
-
-namespace names {
-PyObject* all() { return cached_name<kAll>(); }
-PyObject* registration_name() {
-  static CacheCell cell;  // a cell of its own, filled by module registration
-  return cell.get(&make_interned_name<kName>);
-}
-PyObject* name() { return cached_name<kName>(); }
-PyObject* module() { return cached_name<kModule>(); }
-PyObject* bool_method() { return cached_name<kBool>(); }
-PyObject* qualname() { return cached_name<kQualname>(); }
-PyObject* add_note() { return cached_name<kAddNote>(); }
-PyObject* io() { return cached_name<kIo>(); }
-PyObject* string_io() { return cached_name<kStringIo>(); }
-PyObject* getvalue() { return cached_name<kGetvalue>(); }
-}  // namespace names
 
 PyObject* cached_length_hint() {
   static CacheCell cell;

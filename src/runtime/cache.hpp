@@ -41,36 +41,6 @@ class CacheCell {
   CacheCell* next_registered_ = nullptr;
 };
 
-// An interned str of Text, made once per process (borrowed; null with an
-// exception set only if it could not be made).
-template <const char* Text>
-PyObject* make_interned_name() {
-  PyObject* text = PyUnicode_FromString(Text);
-  if (text != nullptr) {
-    PyUnicode_InternInPlace(&text);
-  }
-  return text;
-}
-
-template <const char* Text>
-PyObject* cached_name() {
-  static CacheCell cell;
-  return cell.get(&make_interned_name<Text>);
-}
-
-namespace names {
-PyObject* all();                // "__all__"
-PyObject* registration_name();  // "__name__", read from each new function
-PyObject* name();               // "__name__", type-name tests
-PyObject* module();             // "__module__"
-PyObject* bool_method();        // "__bool__"
-PyObject* qualname();           // "__qualname__"
-PyObject* add_note();           // "add_note"
-PyObject* io();                 // "io"
-PyObject* string_io();          // "StringIO"
-PyObject* getvalue();           // "getvalue"
-}  // namespace names
-
 // operator.length_hint
 PyObject* cached_length_hint();
 

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "runtime/cache.hpp"
+#include "runtime/lookup.hpp"
+#include "runtime/saved_exception.hpp"
 
 namespace mervanta {
 
@@ -104,18 +106,13 @@ bool place_keyword(const Signature& signature, PyObject* name, PyObject* value, 
 // Attaches "while processing '{parameter}'" to the pending exception where
 // the interpreter offers add_note; a failing add_note is discarded.
 void add_processing_note(const char* parameter) {
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (value != nullptr) {
-    PyObject* method_name = names::add_note();
+  SavedException pending;
+  if (PyObject* value = pending.value()) {
     Ref note = Ref::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
-    if (method_name != nullptr && note) {
-      Ref added = Ref::steal(PyObject_CallMethodObjArgs(value, method_name, note.get(), nullptr));
-    }
+    Ref added = note ? call_method1<names::kAddNote>(value, note.get()) : Ref();
     PyErr_Clear();
   }
-  PyErr_Restore(type, value, traceback);
+  pending.restore();
 }
 
 bool read_numpy_bool(PyObject* value, bool& out) {
@@ -123,11 +120,7 @@ bool read_numpy_bool(PyObject* value, bool& out) {
   if (!is_numpy_bool_type(type)) {
     return false;
   }
-  PyObject* bool_name = names::bool_method();
-  if (bool_name == nullptr) {
-    return false;
-  }
-  Ref method = Ref::steal(PyObject_GetAttr(type, bool_name));
+  Ref method = getattr<names::kBool>(type);
   if (!method) {
     return false;
   }
@@ -183,16 +176,11 @@ bool match_tuple_arguments(const Signature& signature, PyObject* args, PyObject*
 namespace {
 
 bool has_numpy_bool_names(PyObject* type) {
-  PyObject* module_name = names::module();
-  PyObject* name_name = names::name();
-  if (module_name == nullptr || name_name == nullptr) {
-    return false;
-  }
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_name));
+  Ref module = getattr<names::kModule>(type);
   if (!module || !PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
     return false;
   }
-  Ref name = Ref::steal(PyObject_GetAttr(type, name_name));
+  Ref name = getattr<names::kName>(type);
   return name && PyUnicode_Check(name.get()) &&
          (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
           PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);

@@ -1,26 +1,38 @@
 #include "runtime/errors.hpp"
 
+#include <cstdio>
+
 #include "runtime/cache.hpp"
+#include "runtime/lookup.hpp"
+#include "runtime/saved_exception.hpp"
 
 namespace mervanta {
 
 void raise_fault(std::string message, std::source_location where) { throw InternalFault(std::move(message), where); }
 
+namespace {
+
+// Appends the UTF-8 text of a str; false when it is no str or has none.
+bool append_utf8(PyObject* text, std::string& out) {
+  Py_ssize_t size = 0;
+  const char* utf8 = text != nullptr && PyUnicode_Check(text) ? PyUnicode_AsUTF8AndSize(text, &size) : nullptr;
+  if (utf8 == nullptr) {
+    return false;
+  }
+  out.append(utf8, static_cast<size_t>(size));
+  return true;
+}
+
+}  // namespace
+
 std::string type_qualname(PyObject* object) {
-  PyObject* qualname_name = names::qualname();
-  if (qualname_name == nullptr) {
+  Ref qualname = getattr<names::kQualname>(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+  std::string text;
+  if (!append_utf8(qualname.get(), text)) {
     PyErr_Clear();
     return "?";
   }
-  Ref qualname = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(object)), qualname_name));
-  if (qualname && PyUnicode_Check(qualname.get())) {
-    Py_ssize_t size = 0;
-    if (const char* text = PyUnicode_AsUTF8AndSize(qualname.get(), &size)) {
-      return std::string(text, static_cast<size_t>(size));
-    }
-  }
-  PyErr_Clear();
-  return "?";
+  return text;
 }
 
 bool fail_not_instance(PyObject* object, const char* target) {
@@ -47,19 +59,39 @@ void clear_no_match_error() {
 
 namespace {
 
-// str(exception) for the pending exception; clears it.
-std::string pending_exception_str() {
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), traceback_ref = Ref::steal(traceback);
+// str(exception) of a saved exception; nothing is left pending.
+std::string exception_str(const SavedException& saved) {
   std::string text;
-  if (value != nullptr) {
-    Ref str = Ref::steal(PyObject_Str(value));
-    Py_ssize_t size = 0;
-    const char* utf8 = str ? PyUnicode_AsUTF8AndSize(str.get(), &size) : nullptr;
-    if (utf8 != nullptr) {
-      text.assign(utf8, static_cast<size_t>(size));
+  if (saved.value() != nullptr) {
+    Ref str = Ref::steal(PyObject_Str(saved.value()));
+    append_utf8(str.get(), text);
+  }
+  PyErr_Clear();
+  return text;
+}
+
+// The exception with its type and traceback, as traceback.print_exception
+// renders it into an io.StringIO; empty when that fails.
+std::string rendered_traceback(const SavedException& saved) {
+  if (saved.value() == nullptr) {
+    return {};
+  }
+  PyObject* io_name = interned<names::kIoModule>();
+  PyObject* traceback_name = interned<names::kTracebackModule>();
+  Ref io = io_name ? Ref::steal(PyImport_Import(io_name)) : Ref();
+  Ref traceback_module = traceback_name ? Ref::steal(PyImport_Import(traceback_name)) : Ref();
+  Ref string_io = io ? call_method0<names::kStringIo>(io.get()) : Ref();
+  Ref print_exception = traceback_module ? getattr<names::kPrintException>(traceback_module.get()) : Ref();
+  std::string text;
+  if (string_io && print_exception) {
+    PyObject* traceback = saved.traceback() ? saved.traceback() : Py_None;
+    Ref printed = Ref::steal(PyObject_CallFunctionObjArgs(print_exception.get(), saved.type(), saved.value(),
+                                                          traceback, Py_None, string_io.get(), nullptr));
+    Ref rendered = printed ? call_method0<names::kGetvalue>(string_io.get()) : Ref();
+    if (append_utf8(rendered.get(), text)) {
+      while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+      }
     }
   }
   PyErr_Clear();
@@ -72,54 +104,18 @@ std::string take_pending_exception_text() {
   if (!PyErr_Occurred()) {
     return "unknown fault";
   }
-  if (panic_pending()) {
+  const bool panic = panic_pending();
+  SavedException saved;
+  if (panic) {
     // A PanicException raised again keeps its message; its traceback goes to stderr.
-    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    Py_XINCREF(type);
-    Py_XINCREF(value);
-    Py_XINCREF(traceback);
-    PyErr_Restore(type, value, traceback);
+    saved.restore_copy();
     fputs("mervanta: a PanicException came back from Python code:\n", stderr);
     PyErr_PrintEx(0);
-    PyErr_Restore(type, value, traceback);
-    return pending_exception_str();
+    return exception_str(saved);
   }
-  // Other exceptions are rendered with their type and traceback through io.StringIO.
-  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  Ref type_ref = Ref::steal(type), value_ref = Ref::steal(value), traceback_ref = Ref::steal(traceback);
-  std::string text;
-  if (PyObject* io_name = names::io()) {
-    Ref io = Ref::steal(PyImport_Import(io_name));
-    Ref traceback_module = Ref::steal(PyImport_ImportModule("traceback"));
-    Ref string_io = io ? Ref::steal(PyObject_CallMethodObjArgs(io.get(), names::string_io(), nullptr)) : Ref();
-    if (string_io && traceback_module && value != nullptr) {
-      Ref printed = Ref::steal(PyObject_CallMethod(traceback_module.get(), "print_exception", "OOOOO", type,
-                                                   value, traceback ? traceback : Py_None, Py_None,
-                                                   string_io.get()));
-      if (printed) {
-        Ref rendered = Ref::steal(PyObject_CallMethodObjArgs(string_io.get(), names::getvalue(), nullptr));
-        Py_ssize_t size = 0;
-        const char* utf8 = rendered ? PyUnicode_AsUTF8AndSize(rendered.get(), &size) : nullptr;
-        if (utf8 != nullptr) {
-          text.assign(utf8, static_cast<size_t>(size));
-          while (!text.empty() && text.back() == '\n') {
-            text.pop_back();
-          }
-        }
-      }
-    }
-  }
-  PyErr_Clear();
-  if (text.empty() && value != nullptr) {
-    Py_INCREF(type);
-    Py_INCREF(value);
-    Py_XINCREF(traceback);
-    PyErr_Restore(type, value, traceback);
-    text = pending_exception_str();
+  std::string text = rendered_traceback(saved);
+  if (text.empty()) {
+    text = exception_str(saved);
   }
   return text.empty() ? "unknown fault" : text;
 }
