@@ -16,22 +16,13 @@ namespace {
 
 // One member or element. Exact scalars are written from the borrowed
 // reference (no Python code can run meanwhile); anything else is held by a
-// new reference while it is encoded. `ran_python` tells the caller that the
-// container may have changed.
-inline bool encode_item(PyObject* item, EncoderState& state, bool& ran_python) {
+// new reference while it is encoded.
+inline bool encode_item(PyObject* item, EncoderState& state) {
   if (Outcome outcome = encode_plain_scalar(item, state); outcome != Outcome::no_match) {
     return succeeded(outcome);
   }
-  ran_python = true;
   Ref hold = Ref::borrow(item);
   return encode_value(item, state);
-}
-
-bool write_key(PyObject* key, EncoderState& state) {
-  if (!is_str(key)) {
-    return fail_not_instance(key, "str");
-  }
-  return write_str(key, state);
 }
 
 [[noreturn]] void fail_dict_changed_size() { raise_fault("dictionary changed size during iteration"); }
@@ -44,16 +35,21 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
   Py_ssize_t position = 0;
   PyObject *key = nullptr, *value = nullptr;
   bool first = true;
-  bool ran_python = false;
+  const uint64_t epoch_at_start = state.python_epoch;
+  uint64_t epoch_before_item = epoch_at_start;
   for (;;) {
-    // Only Python code run by a value's encoding can change the dict's size.
-    if (ran_python && PyDict_Size(dict) != initial_size) {
+    // Only Python code run by a value's encoding can change the dict; while
+    // none ran, it still holds exactly the entries counted at the start.
+    if (state.python_epoch != epoch_before_item && PyDict_Size(dict) != initial_size) {
       fail_dict_changed_size();
     }
-    ran_python = false;
     if (remaining < 0) {
       fail_dict_keys_changed();
     }
+    if (remaining == 0 && state.python_epoch == epoch_at_start) {
+      break;
+    }
+    epoch_before_item = state.python_epoch;
     if (!PyDict_Next(dict, &position, &key, &value)) {
       break;
     }
@@ -66,7 +62,7 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
       return false;
     }
     state.key_separator.write_to(state.buffer);
-    if (!encode_item(value, state, ran_python)) {
+    if (!encode_item(value, state)) {
       return false;
     }
   }
@@ -117,7 +113,7 @@ bool encode_dict_sorted(PyObject* dict, EncoderState& state) {
       write_item_separator(state);
     }
     first = false;
-    write_escaped_string(state, member.text.data(), member.text.size());
+    write_key_text(member.key.get(), member.text, state);
     state.key_separator.write_to(state.buffer);
     if (!encode_value(member.value.get(), state)) {
       return false;
@@ -207,11 +203,11 @@ bool encode_sequence(PyObject* sequence, EncoderState& state) {
     if (i > 0) {
       write_item_separator(state);
     }
-    bool ran_python = false;
-    if (!encode_item(GetItem(sequence, i), state, ran_python)) {
+    const uint64_t epoch_before_item = state.python_epoch;
+    if (!encode_item(GetItem(sequence, i), state)) {
       return false;
     }
-    if (Mutable && ran_python) {
+    if (Mutable && state.python_epoch != epoch_before_item) {
       current_size = Size(sequence);
     }
   }

@@ -18,6 +18,7 @@ bool encode_member(PyObject* value, EncoderState& state) {
   const bool plain = value == Py_None || type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
                      type == &PyBool_Type || type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type;
   if (!plain) {
+    ++state.python_epoch;
     if (Outcome outcome = try_encode_static_date_type(value, state); outcome != Outcome::no_match) {
       return succeeded(outcome);
     }
@@ -55,7 +56,7 @@ bool encode_field(PyObject* value, PyObject* field, bool first, EncoderState& st
   if (!first) {
     write_item_separator(state);
   }
-  write_escaped_string(state, utf8, static_cast<size_t>(size));
+  write_key_text(name.get(), std::string_view(utf8, static_cast<size_t>(size)), state);
   state.key_separator.write_to(state.buffer);
   // An exact str is its own fresh copy; a subclass is rebuilt as a plain str.
   Ref attribute_name = PyUnicode_CheckExact(name.get()) ? Ref::borrow(name.get())

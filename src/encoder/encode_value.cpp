@@ -131,6 +131,7 @@ bool is_subtype(PyObject* value, PyTypeObject* type) {
 
 // The whole ordered dispatch, for values that are not exact built-in types.
 bool encode_general(PyObject* value, EncoderState& state) {
+  ++state.python_epoch;
   if (value == Py_None) {
     write_literal(state, "null", 4);
     return true;

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "encoder/key_memo.hpp"
 #include "encoder/output_buffer.hpp"
 #include "runtime/py_ref.hpp"
 
@@ -73,9 +74,20 @@ struct EncoderState {
   const EncoderSettings settings;
   const Separator item_separator;
   const Separator key_separator;
+  KeyMemo key_memo;
   uint64_t indent_level = 0;
   // Containers and hook results currently open; bounds runaway nesting.
   uint32_t nesting = 0;
+  // Counts the values whose encoding may run Python code (anything but the
+  // exact built-in types), counted before that code runs: a container whose
+  // count did not move while an item was written knows it was not changed.
+  uint64_t python_epoch = 0;
+
+  // Empties the output (a stream wrote it out); remembered keys go with it.
+  void discard_output() noexcept {
+    buffer.clear();
+    key_memo.forget_all();
+  }
 };
 
 // "\n" followed by indent_level x indent_width spaces.

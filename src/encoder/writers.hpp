@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "encoder/encoder_state.hpp"
 #include "runtime/py_ref.hpp"
@@ -15,6 +16,13 @@ inline bool is_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type
 
 // The one writer of JSON strings: quotes and escapes valid UTF-8 text.
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length);
+
+// An object key as a JSON string; keys must be str ("... is not an instance
+// of 'str'"). A str object already written as a key in this run is copied
+// from its earlier text.
+[[nodiscard]] bool write_key(PyObject* key, EncoderState& state);
+// The same for a str key whose UTF-8 text is at hand.
+void write_key_text(PyObject* key, std::string_view utf8, EncoderState& state);
 
 // A str's UTF-8 form written as a JSON string; a lone surrogate fails with the
 // interpreter's UnicodeEncodeError and nothing is written.

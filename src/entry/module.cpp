@@ -22,23 +22,6 @@ PyObject* vector_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 }
 
 template <const Signature& S, Body B>
-PyObject* tuple_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> Ref {
-    Arguments arguments;
-    if (!match_tuple_arguments(S, args, kwargs, arguments)) {
-      return {};
-    }
-    return B(arguments);
-  });
-}
-
-template <const Signature& S, Body B>
-constexpr PyMethodDef tuple_method(const char* doc) {
-  return {S.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&tuple_entry<S, B>)),
-          METH_VARARGS | METH_KEYWORDS, doc};
-}
-
-template <const Signature& S, Body B>
 constexpr PyMethodDef vector_method(const char* doc) {
   FastcallKeywords entry = &vector_entry<S, B>;
   return {S.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)), METH_FASTCALL | METH_KEYWORDS,
@@ -49,16 +32,16 @@ namespace sig = signatures;
 
 // Registration order is part of the interface (it is the order of __all__).
 PyMethodDef function_table[] = {
-    tuple_method<sig::kDumps, dumps_body>(
+    vector_method<sig::kDumps, dumps_body>(
         "dumps(obj, skipkeys=False, ensure_ascii=True, check_circular=True, allow_nan=True, cls=None, "
         "indent=None, separators=None, default=None, sort_keys=False, **_kw)\n--\n\n"),
-    tuple_method<sig::kLoads, loads_body>(
+    vector_method<sig::kLoads, loads_body>(
         "loads(s, cls=None, object_hook=None, object_pairs_hook=None, parse_float=None, parse_int=None, "
         "parse_constant=None, strict=True, **_kw)\n--\n\n"),
-    tuple_method<sig::kDump, dump_body>(
+    vector_method<sig::kDump, dump_body>(
         "dump(obj, fp, skipkeys=False, ensure_ascii=True, check_circular=True, allow_nan=True, cls=None, "
         "indent=None, separators=None, default=None, sort_keys=False, **_kw)\n--\n\n"),
-    tuple_method<sig::kLoad, load_body>(
+    vector_method<sig::kLoad, load_body>(
         "load(fp, cls=None, object_hook=None, object_pairs_hook=None, parse_float=None, parse_int=None, "
         "parse_constant=None, strict=True, **_kw)\n--\n\n"),
     vector_method<sig::kDumpb, dumpb_body>("dumpb(obj, pretty=False)\n--\n\n"),

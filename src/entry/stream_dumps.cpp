@@ -33,14 +33,14 @@ bool read_chunk_threshold(const Arguments& args, uint64_t& threshold) {
   return true;
 }
 
-bool write_chunk(PyObject* fp, OutputBuffer& buffer) {
-  Ref written = call_method1_text<names::kWrite>(fp, buffer.view());
-  buffer.clear();
+bool write_chunk(PyObject* fp, EncoderState& state) {
+  Ref written = call_method1_text<names::kWrite>(fp, state.buffer.view());
+  state.discard_output();
   return static_cast<bool>(written);
 }
 
-bool flush_past_threshold(PyObject* fp, OutputBuffer& buffer, uint64_t threshold) {
-  return buffer.size() <= threshold || write_chunk(fp, buffer);
+bool flush_past_threshold(PyObject* fp, EncoderState& state, uint64_t threshold) {
+  return state.buffer.size() <= threshold || write_chunk(fp, state);
 }
 
 // "[" rows joined by "," "]"; the closing write always happens.
@@ -52,7 +52,7 @@ bool stream_array(PyObject* rows, PyObject* fp, EncoderState& state, uint64_t th
       state.buffer.put(',');
     }
     first = false;
-    if (!encode_value(row.get(), state) || !flush_past_threshold(fp, state.buffer, threshold)) {
+    if (!encode_value(row.get(), state) || !flush_past_threshold(fp, state, threshold)) {
       return false;
     }
   }
@@ -60,7 +60,7 @@ bool stream_array(PyObject* rows, PyObject* fp, EncoderState& state, uint64_t th
     return false;
   }
   state.buffer.put(']');
-  return write_chunk(fp, state.buffer);
+  return write_chunk(fp, state);
 }
 
 // Each row followed by "\n"; nothing at all is written for no rows.
@@ -70,14 +70,14 @@ bool stream_json_lines(PyObject* rows, PyObject* fp, EncoderState& state, uint64
       return false;
     }
     state.buffer.put('\n');
-    if (!flush_past_threshold(fp, state.buffer, threshold)) {
+    if (!flush_past_threshold(fp, state, threshold)) {
       return false;
     }
   }
   if (PyErr_Occurred()) {
     return false;
   }
-  return state.buffer.size() == 0 || write_chunk(fp, state.buffer);
+  return state.buffer.size() == 0 || write_chunk(fp, state);
 }
 
 Ref stream_rows(const Arguments& args, StreamFormat format) {

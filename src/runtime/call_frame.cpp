@@ -153,26 +153,6 @@ bool match_vector_arguments(const Signature& signature, PyObject* const* args, P
   return check_required(signature, out);
 }
 
-bool match_tuple_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, Arguments& out) {
-  Py_ssize_t nargs = PyTuple_Size(args);
-  if (static_cast<size_t>(nargs) > signature.parameters.size()) {
-    return fail_too_many_positional(signature, nargs);
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) {
-    out.slots[static_cast<size_t>(i)] = PyTuple_GetItem(args, i);
-  }
-  if (kwargs != nullptr) {
-    Py_ssize_t position = 0;
-    PyObject *name = nullptr, *value = nullptr;
-    while (PyDict_Next(kwargs, &position, &name, &value)) {
-      if (!place_keyword(signature, name, value, out)) {
-        return false;
-      }
-    }
-  }
-  return check_required(signature, out);
-}
-
 namespace {
 
 bool has_numpy_bool_names(PyObject* type) {

@@ -36,8 +36,6 @@ struct Arguments {
 
 [[nodiscard]] bool match_vector_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                                           PyObject* kwnames, Arguments& out);
-[[nodiscard]] bool match_tuple_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
-                                         Arguments& out);
 
 // Parameter conversions. On failure the exception carries the note
 // "while processing '{parameter}'" where the interpreter supports notes.
