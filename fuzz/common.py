@@ -10,7 +10,8 @@ import sys
 import atheris
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
+TESTS = os.path.join(os.path.dirname(HERE), "tests")
+sys.path[:0] = [os.path.join(TESTS, "reliability"), TESTS]  # test_properties and its leakcheck
 
 import mervanta  # noqa: E402
 from test_properties import has_lone_surrogate, reference_dumps, strictly_equal  # noqa: E402,F401
@@ -69,11 +70,10 @@ def same_outcome(first, second) -> bool:
 
 def seed_directories(name: str) -> list[str]:
     """Seed corpora that exist: the harness's own, and for the decoder the
-    shared JSON test suite next to the repository."""
+    JSON test suite vendored with the tests."""
     candidates = [os.path.join(HERE, "seeds", name)]
     if name == "loads":
-        candidates.append(os.path.join(os.path.dirname(os.path.dirname(HERE)), "shared", "corpus",
-                                       "JSONTestSuite", "test_parsing"))
+        candidates.append(os.path.join(TESTS, "data", "JSONTestSuite", "test_parsing"))
     return [path for path in candidates if os.path.isdir(path)]
 
 

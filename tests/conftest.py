@@ -1,4 +1,21 @@
+import importlib.util
+import sys
+from pathlib import Path
+
 import pytest
+
+# Test files sit in subject folders and are imported by path
+# (--import-mode=importlib); the shared helpers (leakcheck, djangoapp) are
+# found through this folder on sys.path.
+HERE = str(Path(__file__).resolve().parent)
+if HERE not in sys.path:
+    sys.path.insert(0, HERE)
+
+# Without Django installed, the folder tests/django/ would import as a
+# namespace package named django and defeat importorskip("django").
+_django = importlib.util.find_spec("django")
+if _django is not None and _django.origin is None:
+    sys.modules["django"] = None
 
 
 @pytest.fixture(scope="session")
