@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "runtime/simd.hpp"
 
 namespace mervanta {
 
@@ -88,8 +86,8 @@ Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hook
 void skip_whitespace_run(ParserState& state) {
   const char* text = state.text;
   uint64_t position = state.position;
-#if defined(__SSE2__)
   // A block read at a position <= length stays inside the padding.
+#if MERVANTA_USE_SSE2
   for (;;) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + position));
     __m128i spaces = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
@@ -98,14 +96,22 @@ void skip_whitespace_run(ParserState& state) {
                                     _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')));
     unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(spaces, controls))) & 0xFFFFu;
     if (others != 0) {
-      position += static_cast<uint64_t>(__builtin_ctz(others));
+      position += simd::first_set_bit(others);
       break;
     }
     position += 16;
   }
 #else
-  while (is_json_whitespace(static_cast<unsigned char>(text[position]))) {
-    ++position;
+  for (;;) {
+    const uint64_t word = simd::load_word(text + position);
+    const uint64_t spaces = simd::mark_equal(word, ' ') | simd::mark_equal(word, '\n') |
+                            simd::mark_equal(word, '\t') | simd::mark_equal(word, '\r');
+    const uint64_t others = ~spaces & simd::kHighBits;
+    if (others != 0) {
+      position += simd::first_marked_byte(others);
+      break;
+    }
+    position += 8;
   }
 #endif
   state.position = position;

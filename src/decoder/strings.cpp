@@ -4,19 +4,16 @@
 #include <string>
 
 #include "decoder/parser.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "runtime/simd.hpp"
 
 namespace mervanta {
 
 namespace {
 
 // Offset of the first '"' or '\' at or after `from`, or `length` when there
-// is none. Reads whole 16-byte blocks; the padding after the text covers them.
+// is none. Reads whole blocks; the padding after the text covers them.
 inline uint64_t find_quote_or_backslash(const char* text, uint64_t from, uint64_t length) {
-#if defined(__SSE2__)
+#if MERVANTA_USE_SSE2
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   for (uint64_t at = from; at < length; at += 16) {
@@ -24,15 +21,18 @@ inline uint64_t find_quote_or_backslash(const char* text, uint64_t from, uint64_
     unsigned mask = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash))));
     if (mask != 0) {
-      uint64_t found = at + static_cast<uint64_t>(__builtin_ctz(mask));
+      uint64_t found = at + simd::first_set_bit(mask);
       return found < length ? found : length;
     }
   }
   return length;
 #else
-  for (uint64_t at = from; at < length; ++at) {
-    if (text[at] == '"' || text[at] == '\\') {
-      return at;
+  for (uint64_t at = from; at < length; at += 8) {
+    const uint64_t word = simd::load_word(text + at);
+    const uint64_t marks = simd::mark_equal(word, '"') | simd::mark_equal(word, '\\');
+    if (marks != 0) {
+      uint64_t found = at + simd::first_marked_byte(marks);
+      return found < length ? found : length;
     }
   }
   return length;

@@ -2,10 +2,7 @@
 #include <cstring>
 
 #include "decoder/utf8.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "runtime/simd.hpp"
 
 namespace mervanta {
 
@@ -81,13 +78,19 @@ size_t trailing_space_length(std::string_view text) {
 bool is_valid_utf8(const unsigned char* bytes, size_t size) {
   size_t at = 0;
   while (at < size) {
-#if defined(__SSE2__)
+    // ASCII runs are skipped a block at a time.
+#if MERVANTA_USE_SSE2
     if (size - at >= 16) {
       __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
       if (_mm_movemask_epi8(block) == 0) {
         at += 16;
         continue;
       }
+    }
+#else
+    if (size - at >= 8 && simd::mark_non_ascii(simd::load_word(bytes + at)) == 0) {
+      at += 8;
+      continue;
     }
 #endif
     if (bytes[at] < 0x80) {

@@ -1,6 +1,7 @@
 // Decimal digits of unsigned integers, two at a time.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -19,7 +20,7 @@ inline constexpr uint64_t kPowersOfTen[] = {
 
 // Number of decimal digits, from the bit length (1233/4096 ~ log10(2)).
 inline int count_digits(uint64_t value) {
-  const int bits = 64 - __builtin_clzll(value | 1);
+  const int bits = 64 - std::countl_zero(value | 1);
   const int estimate = (bits * 1233) >> 12;
   return estimate + 1 - ((value | 1) < kPowersOfTen[estimate]);
 }

@@ -1,11 +1,10 @@
-// JSON string escaping over UTF-8 text, sixteen bytes at a time.
-#include <emmintrin.h>
-
+// JSON string escaping over UTF-8 text, a block of bytes at a time.
 #include <algorithm>
 #include <array>
 
 #include "encoder/writers.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/simd.hpp"
 
 namespace mervanta {
 
@@ -81,6 +80,10 @@ inline char* put_non_ascii_escape(char* out, const unsigned char*& in) {
   return put_unicode_escape(out, 0xDC00 + (code_point & 0x3FF));
 }
 
+#if MERVANTA_USE_SSE2
+constexpr size_t kBlock = 16;
+using BlockMask = unsigned;
+
 // Bytes of one 16-byte block that need work: control bytes, '"', '\' and,
 // when escaping to ASCII, every byte of 0x80 and above.
 template <bool EnsureAscii>
@@ -98,6 +101,36 @@ inline unsigned special_mask(__m128i block) {
   return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
 
+// Copies the block at `in` to `out` and returns its special bytes, one bit each.
+template <bool EnsureAscii>
+inline unsigned copy_block(char* out, const unsigned char* in) {
+  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+  return special_mask<EnsureAscii>(block);
+}
+
+inline unsigned end_mark(size_t remaining) { return 1u << remaining; }
+inline size_t first_special(unsigned mask) { return simd::first_set_bit(mask); }
+#else
+constexpr size_t kBlock = 8;
+using BlockMask = uint64_t;
+
+// The same over an 8-byte word, one high bit per special byte.
+template <bool EnsureAscii>
+inline uint64_t copy_block(char* out, const unsigned char* in) {
+  const uint64_t word = simd::load_word(in);
+  std::memcpy(out, &word, sizeof word);
+  uint64_t special = simd::mark_equal(word, '"') | simd::mark_equal(word, '\\') | simd::mark_below(word, 0x20);
+  if constexpr (EnsureAscii) {
+    special |= simd::mark_non_ascii(word);
+  }
+  return special;
+}
+
+inline uint64_t end_mark(size_t remaining) { return simd::mark_at(remaining); }
+inline size_t first_special(uint64_t mask) { return simd::first_marked_byte(mask); }
+#endif
+
 template <bool EnsureAscii>
 inline bool needs_escape(unsigned char byte) {
   if constexpr (EnsureAscii) {
@@ -113,30 +146,26 @@ constexpr bool kMayReadPastEnd = false;
 constexpr bool kMayReadPastEnd = true;
 #endif
 
-// A 16-byte load at p stays inside p's memory page, so reading past the end of
+// A block load at p stays inside p's memory page, so reading past the end of
 // the text cannot fault; the bytes past the end are masked off.
 inline bool load_stays_in_page(const unsigned char* p) {
-  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - kBlock;
 }
 
 // Escapes [in, end) to out, which has room for 6 bytes per input byte plus 32.
-// Safe bytes are copied sixteen at a time by storing the whole block and
+// Safe bytes are copied a block at a time by storing the whole block and
 // advancing past the safe prefix. Leaves `in` where it stopped: at `end`, or
 // past it when a \u-escaped character straddles `end`.
 template <bool EnsureAscii>
 char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) {
   while (in < end) {
     size_t remaining = static_cast<size_t>(end - in);
-    unsigned mask;
-    size_t block_length = 16;
-    if (remaining >= 16) {
-      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-      mask = special_mask<EnsureAscii>(block);
+    BlockMask mask;
+    size_t block_length = kBlock;
+    if (remaining >= kBlock) {
+      mask = copy_block<EnsureAscii>(out, in);
     } else if (kMayReadPastEnd && load_stays_in_page(in)) {
-      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-      mask = special_mask<EnsureAscii>(block) | (1u << remaining);
+      mask = copy_block<EnsureAscii>(out, in) | end_mark(remaining);
       block_length = remaining;
     } else {
       while (in < end && !needs_escape<EnsureAscii>(*in)) {
@@ -148,14 +177,14 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) 
       mask = 1;
     }
     if (mask == 0) {
-      in += 16;
-      out += 16;
+      in += kBlock;
+      out += kBlock;
       continue;
     }
-    size_t safe = static_cast<size_t>(__builtin_ctz(mask));
+    size_t safe = first_special(mask);
     in += safe;
     out += safe;
-    if (safe == block_length && block_length < 16) {
+    if (safe == block_length && block_length < kBlock) {
       break;  // the rest of a short tail was safe
     }
     unsigned char byte = *in;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "runtime/py_ref.hpp"
@@ -50,7 +51,7 @@ class KeyMemo {
   void forget_all() noexcept {
     for (size_t word = 0; word < used_.size(); ++word) {
       for (uint64_t used = used_[word]; used != 0; used &= used - 1) {
-        Py_DECREF(entries_[word * 64 + static_cast<size_t>(__builtin_ctzll(used))].key);
+        Py_DECREF(entries_[word * 64 + static_cast<size_t>(std::countr_zero(used))].key);
       }
       used_[word] = 0;
     }

@@ -1,8 +1,15 @@
 #include "runtime/cache.hpp"
 
-#include <pthread.h>
-
 #include <new>
+
+// fork() and its handlers exist on POSIX systems only; elsewhere no process
+// is ever a forked copy of this one.
+#if defined(__unix__) || defined(__APPLE__)
+#define MERVANTA_HAVE_FORK 1
+#include <pthread.h>
+#else
+#define MERVANTA_HAVE_FORK 0
+#endif
 
 namespace mervanta {
 
@@ -16,9 +23,11 @@ CacheCell::CacheCell() noexcept {
   while (!registered_cells.compare_exchange_weak(next_registered_, this, std::memory_order_release,
                                                  std::memory_order_relaxed)) {
   }
+#if MERVANTA_HAVE_FORK
   static const bool fork_handler_installed =
       pthread_atfork(nullptr, nullptr, &CacheCell::reset_locks_in_forked_child) == 0;
   (void)fork_handler_installed;
+#endif
 }
 
 // In a forked child only the forking thread exists. A once-lock held by any
