@@ -73,7 +73,7 @@ def random_decimal_texts(count, seed):
             size = generator.randint(20, 60)
         else:
             size = generator.randint(780, 820)
-        digits = "".join(generator.choice("0123456789") for _ in range(size))
+        digits = str(generator.getrandbits(size * 10 // 3 + 4)).zfill(size)[-size:]
         point = generator.randint(1, size)
         text = digits[:point] + "." + digits[point:]
         if generator.random() < 0.7:

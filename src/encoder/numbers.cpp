@@ -5,6 +5,7 @@
 #include "encoder/digits.hpp"
 #include "encoder/writers.hpp"
 #include "float_text/shortest.hpp"
+#include "float_text/significand_digits.hpp"
 
 namespace mervanta {
 
@@ -78,7 +79,7 @@ size_t format_float(double value, char* scratch) {
   // bytes past them, which the scratch area has room for.
   // 10^(kk-1) <= value < 10^kk; k is the exponent of the last digit.
   const int k = decimal.exponent;
-  const int count = write_digits(out, decimal.significand);
+  const int count = float_text::write_significand(out, decimal.significand);
   const int kk = count + k;
   if (k >= 0 && kk <= 16) {
     std::memset(out + count, '0', 16);
