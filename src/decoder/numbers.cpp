@@ -38,19 +38,22 @@ struct ScannedNumber {
   int64_t exponent;
 };
 
-// Digits at `at` added to `value`, eight at a time while they last.
+// Digits at `at` added to `value`, eight at a time, the last few in one go.
 inline const char* read_digits(const char* at, uint64_t& value) {
-  uint64_t word = float_text::load_eight(at);
-  while (float_text::all_eight_digits(word)) {
-    value = value * 100000000 + float_text::eight_digits_value(word);
-    at += 8;
-    word = float_text::load_eight(at);
+  static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+  for (;;) {
+    const uint64_t word = float_text::load_eight(at);
+    const int count = float_text::leading_digit_count(word);
+    if (count == 8) {
+      value = value * 100000000 + float_text::eight_digits_value(word);
+      at += 8;
+      continue;
+    }
+    if (count > 0) {
+      value = value * kScale[count] + float_text::leading_digits_value(word, count);
+    }
+    return at + count;
   }
-  while (is_digit(*at)) {
-    value = value * 10 + static_cast<uint64_t>(*at - '0');
-    ++at;
-  }
-  return at;
 }
 
 // The fraction and exponent after the integer part.

@@ -35,4 +35,20 @@ inline uint32_t eight_digits_value(uint64_t word) {
   return static_cast<uint32_t>(((word & kPairMask) * kOuter + ((word >> 16) & kPairMask) * kInner) >> 32);
 }
 
+// How many of the eight bytes, from the first, are digits (0 to 8). Each
+// byte minus '0' is below 10 exactly for digits; adding 0x76 sets the top bit
+// of every byte 10 or more. A carry only reaches bytes after a non-digit.
+inline int leading_digit_count(uint64_t word) {
+  const uint64_t offsets = word ^ 0x3030303030303030;
+  const uint64_t non_digits = ((offsets + 0x7676767676767676) | offsets) & 0x8080808080808080;
+  return non_digits == 0 ? 8 : __builtin_ctzll(non_digits) >> 3;
+}
+
+// The first `count` (1 to 7) bytes as a number: moved to the end of the
+// word, with '0' bytes in front.
+inline uint32_t leading_digits_value(uint64_t word, int count) {
+  const int shift = 8 * (8 - count);
+  return eight_digits_value((word << shift) | (0x3030303030303030 >> (64 - shift)));
+}
+
 }  // namespace mervanta::float_text
