@@ -1,18 +1,11 @@
 // Integer and float text.
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "encoder/digits.hpp"
 #include "encoder/writers.hpp"
-
-#if MERVANTA_HAVE_DRAGONBOX
-// fmt's Dragonbox gives the same shortest digits as std::to_chars, about three
-// times faster; the full power table trades 10 KB for speed.
-#define FMT_HEADER_ONLY
-#define FMT_USE_FULL_CACHE_DRAGONBOX 1
-#include <fmt/format.h>
-#endif
+#include "float_text/shortest.hpp"
+#include "float_text/significand_digits.hpp"
 
 namespace mervanta {
 
@@ -71,44 +64,6 @@ bool write_int_object(PyObject* value, EncoderState& state) {
   return true;
 }
 
-namespace {
-
-// The shortest digits that read back to the same double (the nearest when two
-// candidates are possible): value = significand x 10^exponent, no trailing zeros.
-struct ShortestDecimal {
-  uint64_t significand;
-  int exponent;
-};
-
-ShortestDecimal shortest_decimal(double magnitude) {
-#if MERVANTA_HAVE_DRAGONBOX
-  auto decimal = fmt::detail::dragonbox::to_decimal(magnitude);
-  ShortestDecimal result{decimal.significand, decimal.exponent};
-#else
-  // Scientific form d[.ddd]e(+|-)xx: value = digits x 10^(xx - fraction digits).
-  char text[32];
-  auto written = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific);
-  ShortestDecimal result{0, 0};
-  const char* p = text;
-  int fraction_digits = 0;
-  bool after_point = false;
-  for (; *p != 'e'; ++p) {
-    if (*p == '.') {
-      after_point = true;
-      continue;
-    }
-    result.significand = result.significand * 10 + static_cast<uint64_t>(*p - '0');
-    fraction_digits += after_point;
-  }
-  int exponent = 0;
-  std::from_chars(p + 1 + (p[1] == '+'), written.ptr, exponent);
-  result.exponent = exponent - fraction_digits;
-#endif
-  return result;
-}
-
-}  // namespace
-
 size_t format_float(double value, char* scratch) {
   char* out = scratch;
   if (std::signbit(value)) {
@@ -119,38 +74,37 @@ size_t format_float(double value, char* scratch) {
     std::memcpy(out, "0.0", 3);
     return static_cast<size_t>(out + 3 - scratch);
   }
-  const ShortestDecimal decimal = shortest_decimal(value);
-  // Fixed-size copies below may move a few bytes past the digits; the scratch
-  // area has room for them and only the counted bytes are kept.
-  char digits[48];
-  const int count = write_digits(digits, decimal.significand);
+  const float_text::Decimal decimal = float_text::shortest_decimal(value);
+  // The digits go straight to their place; fixed-size copies may move a few
+  // bytes past them, which the scratch area has room for.
   // 10^(kk-1) <= value < 10^kk; k is the exponent of the last digit.
   const int k = decimal.exponent;
+  const int count = float_text::write_significand(out, decimal.significand);
   const int kk = count + k;
   if (k >= 0 && kk <= 16) {
-    std::memcpy(out, digits, 16);
     std::memset(out + count, '0', 16);
     out += kk;
-    out[0] = '.';
-    out[1] = '0';
+    std::memcpy(out, ".0", 2);
     out += 2;
   } else if (kk >= 1 && kk <= 16) {
-    std::memcpy(out, digits, 16);
-    out += kk;
-    *out++ = '.';
-    std::memcpy(out, digits + kk, 24);
-    out += count - kk;
+    // At most 16 digits follow the point.
+    std::memmove(out + kk + 1, out + kk, 16);
+    out[kk] = '.';
+    out += count + 1;
   } else if (kk >= -4 && kk <= 0) {
+    char digits[24];
+    std::memcpy(digits, out, 24);
     std::memcpy(out, "0.000000", 8);
     out += 2 - kk;
     std::memcpy(out, digits, 24);
     out += count;
   } else {
-    *out++ = digits[0];
     if (count > 1) {
-      *out++ = '.';
-      std::memcpy(out, digits + 1, 24);
-      out += count - 1;
+      std::memmove(out + 2, out + 1, 16);
+      out[1] = '.';
+      out += count + 1;
+    } else {
+      out += 1;
     }
     *out++ = 'e';
     int exponent = kk - 1;
