@@ -43,6 +43,39 @@ bool assign_replacing_invalid(std::string_view bytes, OwnedText& out) {
 
 }  // namespace
 
+bool decode_input_text_unchecked(PyObject* source, OwnedText& out, bool& unchecked) {
+  if (PyBytes_Check(source)) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(source, &data, &size) < 0) {
+      return false;
+    }
+    unchecked = true;
+    return out.assign(view_of(data, size));
+  }
+  if (PyByteArray_Check(source)) {
+    unchecked = true;
+    return out.assign(view_of(PyByteArray_AsString(source), PyByteArray_Size(source)));
+  }
+  return str_input_text(source, false, out);
+}
+
+bool repair_unchecked_text(OwnedText& text, bool& repaired) {
+  repaired = false;
+  std::string_view bytes(text.data(), text.length());
+  if (is_valid_utf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) {
+    return true;
+  }
+  PyErr_Clear();
+  OwnedText fixed;
+  if (!assign_replacing_invalid(bytes, fixed)) {
+    return false;
+  }
+  text = std::move(fixed);
+  repaired = true;
+  return true;
+}
+
 bool str_input_text(PyObject* source, bool trim, OwnedText& out) {
   if (!PyUnicode_Check(source)) {
     return fail_not_instance(source, "str");

@@ -28,6 +28,10 @@ struct DecodeHooks {
   PyObject* object_pairs_hook = nullptr;
   PyObject* parse_float = nullptr;
   PyObject* parse_int = nullptr;
+
+  bool any() const noexcept {
+    return object_hook != nullptr || object_pairs_hook != nullptr || parse_float != nullptr || parse_int != nullptr;
+  }
 };
 
 // Drivers. `text` is followed by kTextPadding zero bytes. It may hold
