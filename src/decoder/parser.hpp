@@ -62,7 +62,7 @@ void skip_whitespace_run(ParserState& state);
 // Most tokens follow their predecessor directly or after one space, so the
 // first byte is tested inline. The padding NUL is not whitespace, so every
 // scan stops at the end of the text.
-inline void skip_whitespace(ParserState& state) {
+[[gnu::always_inline]] inline void skip_whitespace(ParserState& state) {
   unsigned char byte = static_cast<unsigned char>(state.text[state.position]);
   if (!is_json_whitespace(byte)) {
     return;
