@@ -8,15 +8,44 @@
 
 namespace mervanta {
 
+void OwnedText::release() noexcept {
+  if (data_ != inline_) {
+    std::free(data_);
+  }
+  data_ = nullptr;
+  length_ = 0;
+}
+
+OwnedText& OwnedText::operator=(OwnedText&& other) noexcept {
+  if (this == &other) {
+    return *this;
+  }
+  release();
+  if (other.data_ == other.inline_) {
+    std::memcpy(inline_, other.inline_, other.length_ + kTextPadding);
+    data_ = inline_;
+  } else {
+    data_ = other.data_;
+  }
+  length_ = other.length_;
+  other.data_ = nullptr;
+  other.length_ = 0;
+  return *this;
+}
+
 bool OwnedText::assign(std::string_view bytes) {
-  char* block = static_cast<char*>(std::malloc(bytes.size() + kTextPadding));
-  if (block == nullptr) {
-    PyErr_NoMemory();
-    return false;
+  char* block = inline_;
+  if (bytes.size() > kInline) {
+    block = static_cast<char*>(std::malloc(bytes.size() + kTextPadding));
+    if (block == nullptr) {
+      PyErr_NoMemory();
+      return false;
+    }
   }
   std::memcpy(block, bytes.data(), bytes.size());
   std::memset(block + bytes.size(), 0, kTextPadding);
-  data_.reset(block);
+  release();
+  data_ = block;
   length_ = bytes.size();
   return true;
 }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <string_view>
 
 #include "decoder/parser.hpp"
@@ -13,18 +12,27 @@ namespace mervanta {
 
 class OwnedText {
  public:
+  OwnedText() = default;
+  OwnedText(const OwnedText&) = delete;
+  // Takes the other's text, leaving it empty.
+  OwnedText& operator=(OwnedText&& other) noexcept;
+  ~OwnedText() { release(); }
+
   // Copies `bytes` and pads them; false with MemoryError set.
   [[nodiscard]] bool assign(std::string_view bytes);
 
-  const char* data() const noexcept { return data_.get(); }
+  const char* data() const noexcept { return data_; }
   uint64_t length() const noexcept { return length_; }
 
  private:
-  struct Free {
-    void operator()(char* block) const noexcept { std::free(block); }
-  };
-  std::unique_ptr<char, Free> data_;
+  // Small documents are copied here, saving an allocation per call.
+  static constexpr uint64_t kInline = 512;
+
+  void release() noexcept;
+
+  char* data_ = nullptr;
   uint64_t length_ = 0;
+  char inline_[kInline + kTextPadding];
 };
 
 // str, bytes or bytearray (or subclasses) to owned UTF-8; invalid UTF-8 in
