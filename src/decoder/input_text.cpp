@@ -8,15 +8,44 @@
 
 namespace mervanta {
 
+void OwnedText::release() noexcept {
+  if (data_ != inline_) {
+    std::free(data_);
+  }
+  data_ = nullptr;
+  length_ = 0;
+}
+
+OwnedText& OwnedText::operator=(OwnedText&& other) noexcept {
+  if (this == &other) {
+    return *this;
+  }
+  release();
+  if (other.data_ == other.inline_) {
+    std::memcpy(inline_, other.inline_, other.length_ + kTextPadding);
+    data_ = inline_;
+  } else {
+    data_ = other.data_;
+  }
+  length_ = other.length_;
+  other.data_ = nullptr;
+  other.length_ = 0;
+  return *this;
+}
+
 bool OwnedText::assign(std::string_view bytes) {
-  char* block = static_cast<char*>(std::malloc(bytes.size() + kTextPadding));
-  if (block == nullptr) {
-    PyErr_NoMemory();
-    return false;
+  char* block = inline_;
+  if (bytes.size() > kInline) {
+    block = static_cast<char*>(std::malloc(bytes.size() + kTextPadding));
+    if (block == nullptr) {
+      PyErr_NoMemory();
+      return false;
+    }
   }
   std::memcpy(block, bytes.data(), bytes.size());
   std::memset(block + bytes.size(), 0, kTextPadding);
-  data_.reset(block);
+  release();
+  data_ = block;
   length_ = bytes.size();
   return true;
 }
@@ -42,6 +71,39 @@ bool assign_replacing_invalid(std::string_view bytes, OwnedText& out) {
 }
 
 }  // namespace
+
+bool decode_input_text_unchecked(PyObject* source, OwnedText& out, bool& unchecked) {
+  if (PyBytes_Check(source)) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(source, &data, &size) < 0) {
+      return false;
+    }
+    unchecked = true;
+    return out.assign(view_of(data, size));
+  }
+  if (PyByteArray_Check(source)) {
+    unchecked = true;
+    return out.assign(view_of(PyByteArray_AsString(source), PyByteArray_Size(source)));
+  }
+  return str_input_text(source, false, out);
+}
+
+bool repair_unchecked_text(OwnedText& text, bool& repaired) {
+  repaired = false;
+  std::string_view bytes(text.data(), text.length());
+  if (is_valid_utf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) {
+    return true;
+  }
+  PyErr_Clear();
+  OwnedText fixed;
+  if (!assign_replacing_invalid(bytes, fixed)) {
+    return false;
+  }
+  text = std::move(fixed);
+  repaired = true;
+  return true;
+}
 
 bool str_input_text(PyObject* source, bool trim, OwnedText& out) {
   if (!PyUnicode_Check(source)) {

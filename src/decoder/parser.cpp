@@ -38,9 +38,7 @@ Ref parse_null(ParserState& state) {
 class CollectorPause {
  public:
   explicit CollectorPause(const DecodeHooks& hooks) {
-    bool any_hook = hooks.object_hook != nullptr || hooks.object_pairs_hook != nullptr ||
-                    hooks.parse_float != nullptr || hooks.parse_int != nullptr;
-    paused_ = !any_hook && PyGC_Disable() != 0;
+    paused_ = !hooks.any() && PyGC_Disable() != 0;
   }
   ~CollectorPause() {
     if (paused_) {

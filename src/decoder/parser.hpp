@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "decoder/code_points.hpp"
 #include "runtime/py_ref.hpp"
 
 namespace mervanta {
@@ -18,6 +19,7 @@ struct ParserState {
   uint64_t length;
   uint64_t position;
   uint32_t depth;  // containers currently open
+  CodePoints scratch{};  // reused by every string that needs decoding
 };
 
 // Borrowed callables; null when absent.
@@ -26,9 +28,16 @@ struct DecodeHooks {
   PyObject* object_pairs_hook = nullptr;
   PyObject* parse_float = nullptr;
   PyObject* parse_int = nullptr;
+
+  bool any() const noexcept {
+    return object_hook != nullptr || object_pairs_hook != nullptr || parse_float != nullptr || parse_int != nullptr;
+  }
 };
 
-// Drivers. `text` must be valid UTF-8 followed by kTextPadding zero bytes.
+// Drivers. `text` is followed by kTextPadding zero bytes. It may hold
+// invalid UTF-8 only where no Python code runs during the parse: a string
+// with invalid bytes fails the parse, and the caller, finding the text
+// invalid, parses its repaired form instead.
 Ref parse_json(const char* text, uint64_t length, const DecodeHooks& hooks);
 Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hooks);
 
@@ -53,7 +62,7 @@ void skip_whitespace_run(ParserState& state);
 // Most tokens follow their predecessor directly or after one space, so the
 // first byte is tested inline. The padding NUL is not whitespace, so every
 // scan stops at the end of the text.
-inline void skip_whitespace(ParserState& state) {
+[[gnu::always_inline]] inline void skip_whitespace(ParserState& state) {
   unsigned char byte = static_cast<unsigned char>(state.text[state.position]);
   if (!is_json_whitespace(byte)) {
     return;

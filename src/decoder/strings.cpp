@@ -1,46 +1,54 @@
-// JSON strings: an escape-free path straight from the input bytes and an
-// escape path through a scratch buffer. Both give the same str.
-#include <cstring>
-#include <string>
-
+// JSON strings: an ASCII escape-free path straight from the input bytes, and
+// a decoding path through code points for escapes and non-ASCII bytes. Both
+// give the same str.
 #include "decoder/parser.hpp"
+#include "decoder/utf8.hpp"
 #include "runtime/simd.hpp"
 
 namespace mervanta {
 
 namespace {
 
-// Offset of the first '"' or '\' at or after `from`, or `length` when there
-// is none. Reads whole blocks; the padding after the text covers them.
-inline uint64_t find_quote_or_backslash(const char* text, uint64_t from, uint64_t length) {
+struct StringScan {
+  uint64_t stop;  // offset of the first '"' or '\', or the length
+  bool ascii;     // every byte before `stop` is ASCII
+};
+
+// Reads whole 16-byte blocks; the padding after the text covers them, and its
+// zero bytes are ASCII.
+inline StringScan scan_string(const char* text, uint64_t from, uint64_t length) {
 #if MERVANTA_USE_SSE2
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
+  unsigned high = 0;
   for (uint64_t at = from; at < length; at += 16) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
     unsigned mask = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash))));
+    unsigned top = static_cast<unsigned>(_mm_movemask_epi8(block));
     if (mask != 0) {
+      high |= top & ((mask & (0u - mask)) - 1);
       uint64_t found = at + simd::first_set_bit(mask);
-      return found < length ? found : length;
+      return {found < length ? found : length, high == 0};
     }
+    high |= top;
   }
-  return length;
+  return {length, high == 0};
 #else
+  uint64_t high = 0;
   for (uint64_t at = from; at < length; at += 8) {
     const uint64_t word = simd::load_word(text + at);
     const uint64_t marks = simd::mark_equal(word, '"') | simd::mark_equal(word, '\\');
     if (marks != 0) {
-      uint64_t found = at + simd::first_marked_byte(marks);
-      return found < length ? found : length;
+      const size_t index = simd::first_marked_byte(marks);
+      const uint64_t found = at + index;
+      const bool ascii = high == 0 && (simd::mark_non_ascii(word) & simd::marks_before(index)) == 0;
+      return {found < length ? found : length, ascii};
     }
+    high |= simd::mark_non_ascii(word);
   }
-  return length;
+  return {length, high == 0};
 #endif
-}
-
-Ref make_str(const char* bytes, uint64_t size) {
-  return Ref::steal(PyUnicode_FromStringAndSize(bytes, static_cast<Py_ssize_t>(size)));
 }
 
 int hex_value(unsigned char byte) {
@@ -88,26 +96,9 @@ bool read_hex4(ParserState& state, uint32_t& code) {
   return true;
 }
 
-void append_utf8(std::string& buffer, uint32_t code) {
-  if (code < 0x80) {
-    buffer.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    char bytes[2] = {static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F))};
-    buffer.append(bytes, 2);
-  } else if (code < 0x10000) {
-    char bytes[3] = {static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
-                     static_cast<char>(0x80 | (code & 0x3F))};
-    buffer.append(bytes, 3);
-  } else {
-    char bytes[4] = {static_cast<char>(0xF0 | code >> 18), static_cast<char>(0x80 | (code >> 12 & 0x3F)),
-                     static_cast<char>(0x80 | (code >> 6 & 0x3F)), static_cast<char>(0x80 | (code & 0x3F))};
-    buffer.append(bytes, 4);
-  }
-}
-
 // The character of a \u escape whose "\u" has been consumed: a surrogate
 // pair is joined, any other surrogate yields nothing.
-bool append_unicode_escape(ParserState& state, std::string& buffer) {
+bool append_unicode_escape(ParserState& state, CodePoints& out) {
   uint32_t code = 0;
   if (!read_hex4(state, code)) {
     return false;
@@ -117,20 +108,24 @@ bool append_unicode_escape(ParserState& state, std::string& buffer) {
     int32_t low = peek_hex4(state, state.position + 2);
     if (low >= 0xDC00 && low <= 0xDFFF) {
       state.position += 6;
-      append_utf8(buffer, 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00));
+      out.push(0x10000 + ((code - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00));
       return true;
     }
   }
   if (code < 0xD800 || code > 0xDFFF) {
-    append_utf8(buffer, code);
+    out.push(code);
   }
   return true;
 }
 
-// One escape; `position` is just past the backslash.
-bool append_escape(ParserState& state, std::string& buffer) {
+// One escape, yielding at most one code point; `position` is just past the
+// backslash.
+bool append_escape(ParserState& state, CodePoints& out) {
   if (state.position >= state.length) {
     parse_error(state, "Invalid escape");
+    return false;
+  }
+  if (!out.reserve(1)) {
     return false;
   }
   char byte = state.text[state.position++];
@@ -138,51 +133,72 @@ bool append_escape(ParserState& state, std::string& buffer) {
     case '"':
     case '\\':
     case '/':
-      buffer.push_back(byte);
+      out.push(static_cast<uint32_t>(byte));
       return true;
     case 'b':
-      buffer.push_back('\b');
+      out.push('\b');
       return true;
     case 'f':
-      buffer.push_back('\f');
+      out.push('\f');
       return true;
     case 'n':
-      buffer.push_back('\n');
+      out.push('\n');
       return true;
     case 'r':
-      buffer.push_back('\r');
+      out.push('\r');
       return true;
     case 't':
-      buffer.push_back('\t');
+      out.push('\t');
       return true;
     case 'u':
-      return append_unicode_escape(state, buffer);
+      return append_unicode_escape(state, out);
     default:
       parse_error(state, "Invalid escape");
       return false;
   }
 }
 
-// The escape path from `start`, the first byte after the opening mark. Runs
-// of plain bytes are copied whole; the result equals a byte-by-byte copy.
-[[gnu::noinline]] Ref parse_escaped_string(ParserState& state, uint64_t start) {
-  std::string buffer;
-  buffer.reserve(64);
-  state.position = start;
+// The bytes [from, to), free of quotes and backslashes, as code points.
+bool append_run(ParserState& state, uint64_t from, uint64_t to, CodePoints& out) {
+  if (!out.reserve(to - from)) {
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(state.text);
+  uint32_t bits = 0;
+  uint32_t* end = decode_utf8(bytes + from, bytes + to, out.end(), bits);
+  if (end == nullptr) {
+    // Only bytes input parsed before validation gets here; its caller
+    // repairs the text and parses again.
+    parse_error(state, "Invalid UTF-8");
+    return false;
+  }
+  out.commit(end, bits);
+  return true;
+}
+
+// The decoding path from `start`, the first byte after the opening mark,
+// with `stop` the first quote or backslash at or after it.
+[[gnu::noinline]] Ref parse_decoded_string(ParserState& state, uint64_t start, uint64_t stop) {
+  CodePoints& out = state.scratch;
+  out.clear();
+  uint64_t from = start;
   for (;;) {
-    uint64_t stop = find_quote_or_backslash(state.text, state.position, state.length);
-    buffer.append(state.text + state.position, stop - state.position);
+    if (!append_run(state, from, stop, out)) {
+      return {};
+    }
     state.position = stop;
     if (stop >= state.length) {
       return parse_error(state, "Unterminated string");
     }
     ++state.position;
     if (state.text[stop] == '"') {
-      return make_str(buffer.data(), buffer.size());
+      return out.make_str();
     }
-    if (!append_escape(state, buffer)) {
+    if (!append_escape(state, out)) {
       return {};
     }
+    from = state.position;
+    stop = scan_string(state.text, from, state.length).stop;
   }
 }
 
@@ -193,12 +209,12 @@ Ref parse_string(ParserState& state) {
     ++state.position;
   }
   uint64_t start = state.position;
-  uint64_t stop = find_quote_or_backslash(state.text, start, state.length);
-  if (stop < state.length && state.text[stop] == '"') {
-    state.position = stop + 1;
-    return make_str(state.text + start, stop - start);
+  StringScan scan = scan_string(state.text, start, state.length);
+  if (scan.ascii && scan.stop < state.length && state.text[scan.stop] == '"') {
+    state.position = scan.stop + 1;
+    return Ref::steal(PyUnicode_DecodeLatin1(state.text + start, static_cast<Py_ssize_t>(scan.stop - start), nullptr));
   }
-  return parse_escaped_string(state, start);
+  return parse_decoded_string(state, start, scan.stop);
 }
 
 }  // namespace mervanta

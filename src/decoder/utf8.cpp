@@ -106,6 +106,53 @@ bool is_valid_utf8(const unsigned char* bytes, size_t size) {
   return true;
 }
 
+uint32_t* decode_utf8(const unsigned char* from, const unsigned char* to, uint32_t* out, uint32_t& bits) {
+  const unsigned char* at = from;
+  uint32_t seen = 0;
+  while (at < to) {
+#if MERVANTA_USE_SSE2
+    // Sixteen ASCII bytes widened to code points in one step.
+    if (to - at >= 16) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      if (_mm_movemask_epi8(block) == 0) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i low = _mm_unpacklo_epi8(block, zero);
+        __m128i high = _mm_unpackhi_epi8(block, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi16(high, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm_unpackhi_epi16(high, zero));
+        at += 16;
+        out += 16;
+        continue;
+      }
+    }
+#endif
+    uint32_t lead = at[0];
+    if (lead < 0x80) {
+      *out++ = lead;
+      ++at;
+      continue;
+    }
+    size_t length = valid_sequence_length(at, static_cast<size_t>(to - at));
+    uint32_t code = 0;
+    if (length == 2) {
+      code = (lead & 0x1Fu) << 6 | (at[1] & 0x3Fu);
+    } else if (length == 3) {
+      code = (lead & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
+    } else if (length == 4) {
+      code = (lead & 0x07u) << 18 | (at[1] & 0x3Fu) << 12 | (at[2] & 0x3Fu) << 6 | (at[3] & 0x3Fu);
+    } else {
+      return nullptr;
+    }
+    seen |= code;
+    *out++ = code;
+    at += length;
+  }
+  bits |= seen;
+  return out;
+}
+
 std::string_view trim_unicode_whitespace(std::string_view text) {
   while (size_t length = leading_space_length(text)) {
     text.remove_prefix(length);

@@ -29,12 +29,36 @@ bool check_strict(const Arguments& args) {
   return to_strict_bool_or(args[Slots::strict], "strict", true, strict);
 }
 
+// Without hooks no Python code runs during the parse, so bytes are parsed
+// before their UTF-8 is checked; a failed parse of invalid text is repeated
+// on the repaired text, which gives the result and error of checking first.
+Ref parse_without_hooks(PyObject* source) {
+  OwnedText text;
+  bool unchecked = false;
+  if (!decode_input_text_unchecked(source, text, unchecked)) {
+    return {};
+  }
+  const DecodeHooks none;
+  Ref value = parse_json(text.data(), text.length(), none);
+  if (value || !unchecked) {
+    return value;
+  }
+  bool repaired = false;
+  if (!repair_unchecked_text(text, repaired)) {
+    return {};
+  }
+  return repaired ? parse_json(text.data(), text.length(), none) : Ref();
+}
+
 }  // namespace
 
 Ref loads_body(const Arguments& args) {
   DecodeHooks hooks = hooks_from<sig::loads>(args);
   if (!check_strict<sig::loads>(args)) {
     return {};
+  }
+  if (!hooks.any()) {
+    return parse_without_hooks(args[sig::loads::s]);
   }
   OwnedText text;
   if (!decode_input_text(args[sig::loads::s], text)) {

@@ -41,7 +41,7 @@ inline uint32_t eight_digits_value(uint64_t word) {
 inline int leading_digit_count(uint64_t word) {
   const uint64_t offsets = word ^ 0x3030303030303030;
   const uint64_t non_digits = ((offsets + 0x7676767676767676) | offsets) & 0x8080808080808080;
-  return non_digits == 0 ? 8 : __builtin_ctzll(non_digits) >> 3;
+  return non_digits == 0 ? 8 : std::countr_zero(non_digits) >> 3;
 }
 
 // The first `count` (1 to 7) bytes as a number: moved to the end of the

@@ -8,6 +8,8 @@
 // decide for a w that is exact, so no fallback is needed here.
 #pragma once
 
+#include <bit>
+
 #include <cstdint>
 #include <cstring>
 
@@ -42,7 +44,7 @@ inline uint64_t nearest_double_bits(uint64_t w, int q) {
   if (q > kInfinityAbovePower) {
     return kInfinityBits;
   }
-  const int shift = __builtin_clzll(w);
+  const int shift = std::countl_zero(w);
   w <<= shift;
   // Negative powers are never exact; rounded up instead of truncated, an exact
   // tie stays recognisable by the nearly zero bits below it.

@@ -5,11 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "encoder/digits.hpp"
+#include "runtime/simd.hpp"
 
 namespace mervanta::float_text {
 
@@ -17,7 +14,7 @@ namespace mervanta::float_text {
 inline void write_sixteen_digits(char* out, uint64_t value) {
   const uint32_t high = static_cast<uint32_t>(value / 100000000);
   const uint32_t low = static_cast<uint32_t>(value % 100000000);
-#if defined(__SSE2__)
+#if MERVANTA_USE_SSE2
   // Four groups of four digits, each copied to both 16-bit halves of its
   // 32-bit lane: the even half becomes the group's first pair, the odd half
   // its second. Division by constants is a high multiply: x * 5243 >> 19 is

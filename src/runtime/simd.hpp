@@ -74,4 +74,13 @@ inline uint64_t mark_at(size_t index) {
   }
 }
 
+// The marks of every byte before `index` in memory order, for index < 8.
+inline uint64_t marks_before(size_t index) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return (mark_at(index) - 1) & kHighBits;
+  } else {
+    return index == 0 ? 0 : ~uint64_t{0} << ((8 - index) * 8) & kHighBits;
+  }
+}
+
 }  // namespace mervanta::simd
