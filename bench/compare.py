@@ -101,6 +101,11 @@ def best_times(functions, args, repeats, target):
     return best
 
 
+def microseconds(seconds):
+    us = seconds * 1e6
+    return f"{us:.0f}" if us >= 100 else f"{us:.1f}" if us >= 10 else f"{us:.3f}"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--corpus", type=Path, default=CORPUS, help="folder of twitter/citm_catalog/canada.json")
@@ -122,7 +127,7 @@ def main():
                  for name in names}
         for row, (label, _) in enumerate(entries[1:], start=1):
             print(f"  {label:24}" + "".join(f"{cells[name][0] / cells[name][row]:14.2f}" for name in names))
-        print(f"  {entries[0][0] + ' (us)':24}" + "".join(f"{cells[name][0] * 1e6:14.3g}" for name in names))
+        print(f"  {entries[0][0] + ' (us)':24}" + "".join(f"{microseconds(cells[name][0]):>14}" for name in names))
     return 0
 
 
