@@ -82,3 +82,21 @@ def test_default_hook_that_mutates_a_shared_key_holder():
     document = [shared, Opaque(1), {key: 2}, Opaque(2)]
     text = mervanta.dumps(document, default=hook)
     assert json.loads(text) == [{"alpha": 1}, {"alpha": 1}, {"alpha": 2}, {"alpha": 2}]
+
+
+@pytest.mark.parametrize(
+    "layout",
+    [
+        {},
+        {"indent": 2},
+        {"indent": 0},
+        {"separators": (",", ":")},
+        {"separators": (" , longer than sixteen ", " :: longer than sixteen ")},
+        {"sort_keys": True},
+        {"indent": 3, "sort_keys": True, "separators": (";", "=" * 20)},
+    ],
+)
+def test_remembered_keys_under_every_layout(layout):
+    key = "".join(["shared", "key"])
+    document = {key: [{key: i, "b": {key: None}} for i in range(3)], "z": {key: "x" * 2000}}
+    assert mervanta.dumps(document, **layout) == json.dumps(document, **layout)
