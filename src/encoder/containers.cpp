@@ -22,6 +22,14 @@ inline bool encode_item(PyObject* item, EncoderState& state) {
     return succeeded(outcome);
   }
   Ref hold = Ref::borrow(item);
+  // Nested containers next, without testing the scalar types again.
+  PyTypeObject* type = Py_TYPE(item);
+  if (type == &PyDict_Type) {
+    return encode_dict(item, state);
+  }
+  if (type == &PyList_Type) {
+    return encode_list(item, state);
+  }
   return encode_value(item, state);
 }
 
@@ -54,14 +62,10 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
       break;
     }
     --remaining;
-    if (!first) {
-      write_item_separator(state);
-    }
-    first = false;
-    if (!write_key(key, state)) {
+    if (!write_member_head(key, first, state)) {
       return false;
     }
-    state.key_separator.write_to(state.buffer);
+    first = false;
     if (!encode_item(value, state)) {
       return false;
     }

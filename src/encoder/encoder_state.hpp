@@ -30,6 +30,14 @@ class Separator {
     }
     return *this;
   }
+  // Room write_unchecked needs.
+  static constexpr size_t kRoom = 16;
+  bool is_short() const noexcept { return length_ <= kInline; }
+  // A short separator into reserved room (kRoom bytes).
+  void write_unchecked(OutputBuffer& buffer) const noexcept {
+    std::memcpy(buffer.tail(), inline_.data(), kInline);
+    buffer.commit(length_);
+  }
   void write_to(OutputBuffer& buffer) const {
     if (length_ <= kInline) {
       buffer.reserve(kInline);
@@ -41,7 +49,7 @@ class Separator {
   }
 
  private:
-  static constexpr size_t kInline = 16;
+  static constexpr size_t kInline = kRoom;
   std::array<char, kInline> inline_{};
   size_t length_ = 0;
   std::string long_;

@@ -1,6 +1,7 @@
 // JSON string escaping over UTF-8 text, a block of bytes at a time.
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "encoder/writers.hpp"
 #include "runtime/errors.hpp"
@@ -201,12 +202,57 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) 
   return out;
 }
 
+// Strings of up to 16 bytes that need no escape (most keys and many values):
+// one load, one test and one store of the quoted text. False when the text is
+// longer or needs an escape; nothing is written then.
+template <bool EnsureAscii>
+inline bool write_short_plain(OutputBuffer& buffer, const unsigned char* in, size_t length) {
+  constexpr size_t kShort = 16;
+  if (length > kShort) {
+    return false;
+  }
+#if defined(__SSE2__)
+  __m128i block;
+  if (kMayReadPastEnd && load_stays_in_page(in)) {
+    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  } else {
+    unsigned char staged[kShort] = {};
+    std::memcpy(staged, in, length);
+    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged));
+  }
+  // Bytes past the text are ignored; 1 << 16 still fits the unsigned mask.
+  if ((special_mask<EnsureAscii>(block) & ((1u << length) - 1)) != 0) {
+    return false;
+  }
+  buffer.reserve(kShort + 2);
+  char* out = buffer.tail();
+  out[0] = '"';
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), block);
+#else
+  for (size_t i = 0; i < length; ++i) {
+    if (needs_escape<EnsureAscii>(in[i])) {
+      return false;
+    }
+  }
+  buffer.reserve(kShort + 2);
+  char* out = buffer.tail();
+  out[0] = '"';
+  std::memcpy(out + 1, in, length);
+#endif
+  out[length + 1] = '"';
+  buffer.commit(length + 2);
+  return true;
+}
+
 // Long texts go in slices so the room reserved for the worst case (six output
 // bytes per input byte) stays bounded.
 constexpr size_t kSlice = 4096;
 
 template <bool EnsureAscii>
 void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length) {
+  if (write_short_plain<EnsureAscii>(buffer, in, length)) {
+    return;
+  }
   const unsigned char* const end = in + length;
   if (length <= kSlice) {
     buffer.reserve(length * 6 + 34);

@@ -11,14 +11,10 @@ namespace {
 
 constexpr size_t kShortKey = 32;
 
-bool copy_remembered(PyObject* key, EncoderState& state) {
-  const KeyMemo::Entry* entry = state.key_memo.find(key);
-  if (entry == nullptr) {
-    return false;
-  }
-  // Room for a fixed-size copy; reserving may move the buffer, so the source
-  // is found after it.
-  state.buffer.reserve(std::max(entry->length, kShortKey));
+// Copies a remembered key's text into reserved room: at least
+// max(length, kShortKey) bytes.
+void copy_into_room(const KeyMemo::Entry* entry, EncoderState& state) {
+  // The buffer may have moved since the text was written: found by offset.
   const char* source = state.buffer.data() + entry->offset;
   if (entry->length <= kShortKey) {
     // One fixed-size copy through registers. Bytes past the key's text are
@@ -31,6 +27,15 @@ bool copy_remembered(PyObject* key, EncoderState& state) {
     std::memcpy(state.buffer.tail(), source, entry->length);
   }
   state.buffer.commit(entry->length);
+}
+
+bool copy_remembered(PyObject* key, EncoderState& state) {
+  const KeyMemo::Entry* entry = state.key_memo.find(key);
+  if (entry == nullptr) {
+    return false;
+  }
+  state.buffer.reserve(std::max(entry->length, kShortKey));
+  copy_into_room(entry, state);
   return true;
 }
 
@@ -43,12 +48,8 @@ void write_and_remember(PyObject* key, std::string_view utf8, EncoderState& stat
   }
 }
 
-}  // namespace
-
-bool write_key(PyObject* key, EncoderState& state) {
-  if (copy_remembered(key, state)) {
-    return true;
-  }
+// A key not remembered in this run.
+bool write_fresh_key(PyObject* key, EncoderState& state) {
   if (!is_str(key)) {
     return fail_not_instance(key, "str");
   }
@@ -58,6 +59,32 @@ bool write_key(PyObject* key, EncoderState& state) {
     return false;
   }
   write_and_remember(key, std::string_view(utf8, static_cast<size_t>(size)), state);
+  return true;
+}
+
+}  // namespace
+
+bool write_member_head(PyObject* key, bool first, EncoderState& state) {
+  // A remembered key between short separators, outside pretty mode (which
+  // breaks lines after the item separator), takes one reservation.
+  const KeyMemo::Entry* entry = state.key_memo.find(key);
+  if (entry != nullptr && !state.settings.pretty && state.item_separator.is_short() &&
+      state.key_separator.is_short()) {
+    state.buffer.reserve(2 * Separator::kRoom + std::max(entry->length, kShortKey));
+    if (!first) {
+      state.item_separator.write_unchecked(state.buffer);
+    }
+    copy_into_room(entry, state);
+    state.key_separator.write_unchecked(state.buffer);
+    return true;
+  }
+  if (!first) {
+    write_item_separator(state);
+  }
+  if (!copy_remembered(key, state) && !write_fresh_key(key, state)) {
+    return false;
+  }
+  state.key_separator.write_to(state.buffer);
   return true;
 }
 

@@ -1,4 +1,5 @@
-// The growable UTF-8 output buffer of one encoding run.
+// The growable UTF-8 output buffer of one encoding run. Small outputs stay in
+// the buffer's own storage: no allocation, no move.
 #pragma once
 
 #include <cstdlib>
@@ -12,7 +13,7 @@ class OutputBuffer {
  public:
   // Throws std::bad_alloc (raised as MemoryError by the call frame).
   explicit OutputBuffer(size_t capacity) {
-    if (capacity > 0) {
+    if (capacity > kInline) {
       data_ = static_cast<char*>(std::malloc(capacity));
       if (data_ == nullptr) {
         throw std::bad_alloc();
@@ -22,7 +23,11 @@ class OutputBuffer {
   }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
-  ~OutputBuffer() { std::free(data_); }
+  ~OutputBuffer() {
+    if (data_ != inline_) {
+      std::free(data_);
+    }
+  }
 
   const char* data() const noexcept { return data_; }
   size_t size() const noexcept { return length_; }
@@ -64,18 +69,22 @@ class OutputBuffer {
     size_t doubled = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : capacity_ * 2;
     size_t new_capacity = doubled;
     if (new_capacity < wanted) new_capacity = wanted;
-    if (new_capacity < 8) new_capacity = 8;
-    char* grown = static_cast<char*>(std::realloc(data_, new_capacity));
+    char* grown = static_cast<char*>(data_ == inline_ ? std::malloc(new_capacity) : std::realloc(data_, new_capacity));
     if (grown == nullptr) {
       throw std::bad_alloc();
+    }
+    if (data_ == inline_) {
+      std::memcpy(grown, inline_, length_);
     }
     data_ = grown;
     capacity_ = new_capacity;
   }
 
-  char* data_ = nullptr;
+  static constexpr size_t kInline = 1024;
+  char* data_ = inline_;
   size_t length_ = 0;
-  size_t capacity_ = 0;
+  size_t capacity_ = kInline;
+  char inline_[kInline];
 };
 
 }  // namespace mervanta

@@ -17,11 +17,12 @@ inline bool is_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type
 // The one writer of JSON strings: quotes and escapes valid UTF-8 text.
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length);
 
-// An object key as a JSON string; keys must be str ("... is not an instance
-// of 'str'"). A str object already written as a key in this run is copied
-// from its earlier text.
-[[nodiscard]] bool write_key(PyObject* key, EncoderState& state);
-// The same for a str key whose UTF-8 text is at hand.
+// What precedes a member's value: the item separator (unless it is the
+// first member), the key as a JSON string and the key separator. Keys must be
+// str ("... is not an instance of 'str'"). A str object already written as a
+// key in this run is copied from its earlier text.
+[[nodiscard]] bool write_member_head(PyObject* key, bool first, EncoderState& state);
+// A str key whose UTF-8 text is at hand, copied or written the same way.
 void write_key_text(PyObject* key, std::string_view utf8, EncoderState& state);
 
 // A str's UTF-8 form written as a JSON string; a lone surrogate fails with the

@@ -1,0 +1,102 @@
+"""Short strings, the buffer's first kilobyte and repeated key objects, checked
+against the standard library where the two write the same text."""
+
+import json
+
+import pytest
+
+import mervanta
+
+SPECIALS = ['"', "\\", "\n", "\x00", "\x1f", "\u00e9", "\u4e2d", "\U0001f600"]
+
+
+def texts_around_16():
+    for length in range(0, 20):
+        yield "a" * length
+        for special in SPECIALS:
+            for position in range(length):
+                yield "a" * position + special + "a" * (length - position - 1)
+
+
+@pytest.mark.parametrize("ensure_ascii", [True, False])
+def test_short_strings_match_json(ensure_ascii):
+    for text in texts_around_16():
+        expected = json.dumps(text, ensure_ascii=ensure_ascii)
+        assert mervanta.dumps(text, ensure_ascii=ensure_ascii) == expected, repr(text)
+        member = json.dumps({text: [text]}, ensure_ascii=ensure_ascii)
+        assert mervanta.dumps({text: [text]}, ensure_ascii=ensure_ascii) == member, repr(text)
+
+
+@pytest.mark.parametrize("ensure_ascii", [True, False])
+def test_delete_character_is_written_as_is(ensure_ascii):
+    # Unlike the standard library's ASCII mode, which escapes U+007F.
+    for length in range(1, 40):
+        for position in range(length):
+            text = "a" * position + "\x7f" + "a" * (length - position - 1)
+            assert mervanta.dumps(text, ensure_ascii=ensure_ascii) == f'"{text}"'
+
+
+def test_short_strings_as_bytes():
+    for text in texts_around_16():
+        assert mervanta.dumpb([text, {text: text}]) == json.dumps([text, {text: text}], ensure_ascii=False).encode()
+
+
+@pytest.mark.parametrize("size", [1000, 1010, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025, 1030, 5000])
+def test_output_around_the_first_kilobyte(size):
+    document = ["x" * size, "\u00e9" * (size // 3), list(range(size // 4))]
+    assert mervanta.dumpb(document) == json.dumps(document, ensure_ascii=False).encode()
+    assert mervanta.dumps(document) == json.dumps(document)
+
+
+@pytest.mark.parametrize("key_length", [1, 16, 17, 32, 33, 200])
+def test_remembered_key_copied_after_the_buffer_moved(key_length):
+    key = "".join(["k\u00e9"] * key_length)
+    document = {key: "v" * 3000, "nested": [{key: 1}, {key: {key: "x" * 70000}}], "last": {key: None}}
+    assert mervanta.dumpb(document) == json.dumps(document, ensure_ascii=False).encode()
+    assert mervanta.dumps(document) == json.dumps(document)
+
+
+class Opaque:
+    def __init__(self, index):
+        self.index = index
+
+
+def fresh_keys(value):
+    # New key objects each call; the result is freed once written.
+    return {"".join(["key", str(value.index)]): value.index, "".join(["key", "x"]): [str(value.index)]}
+
+
+def test_default_hook_results_with_fresh_keys():
+    document = {"items": [Opaque(i % 7) for i in range(200)], "key0": "s"}
+    assert mervanta.dumps(document, default=fresh_keys) == json.dumps(document, default=fresh_keys)
+
+
+def test_default_hook_that_mutates_a_shared_key_holder():
+    shared = {"alpha": 1}
+    key = next(iter(shared))
+
+    def hook(value):
+        shared["beta" + str(value.index)] = value.index
+        return {key: value.index}
+
+    document = [shared, Opaque(1), {key: 2}, Opaque(2)]
+    text = mervanta.dumps(document, default=hook)
+    assert json.loads(text) == [{"alpha": 1}, {"alpha": 1}, {"alpha": 2}, {"alpha": 2}]
+
+
+@pytest.mark.parametrize(
+    "layout",
+    [
+        {},
+        {"indent": 2},
+        {"indent": 0},
+        {"separators": (",", ":")},
+        {"separators": (" , longer than sixteen ", " :: longer than sixteen ")},
+        {"sort_keys": True},
+        {"indent": 3, "sort_keys": True, "separators": (";", "=" * 20)},
+    ],
+)
+def test_remembered_keys_under_every_layout(layout):
+    key = "".join(["shared", "key"])
+    document = {key: [{key: i, "b": {key: None}} for i in range(3)], "z": {key: "x" * 2000}}
+    assert mervanta.dumps(document, **layout) == json.dumps(document, **layout)
