@@ -211,7 +211,7 @@ inline bool write_short_plain(OutputBuffer& buffer, const unsigned char* in, siz
   if (length > kShort) {
     return false;
   }
-#if defined(__SSE2__)
+#if MERVANTA_USE_SSE2
   __m128i block;
   if (kMayReadPastEnd && load_stays_in_page(in)) {
     block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
