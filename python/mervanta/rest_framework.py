@@ -10,17 +10,14 @@ from __future__ import annotations
 
 from typing import Any
 
-try:
-    from rest_framework import parsers, renderers
-    from rest_framework.exceptions import ParseError
-except ImportError as exc:  # pragma: no cover - exercised in a subprocess
-    raise ImportError(
-        "mervanta.rest_framework needs Django REST framework: pip install 'mervanta[rest]'"
-    ) from exc
+from mervanta._requires import require
 
-from rest_framework.utils import json as drf_json
+require("rest_framework", "mervanta.rest_framework", "rest")
 
-import mervanta
+import mervanta  # noqa: E402
+from rest_framework import parsers, renderers  # noqa: E402
+from rest_framework.exceptions import ParseError  # noqa: E402
+from rest_framework.utils import json as drf_json  # noqa: E402
 
 _SHORT = (",", ":")
 _LONG = (", ", ": ")

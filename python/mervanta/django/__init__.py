@@ -2,15 +2,12 @@
 ``json`` class, ``JsonResponse``, ``StreamingJsonResponse`` and, with
 ``"mervanta.django"`` in ``INSTALLED_APPS``, the ``export_json`` command."""
 
-try:
-    import django  # noqa: F401
-except ImportError as exc:  # pragma: no cover - exercised in a subprocess
-    raise ImportError(
-        "mervanta.django needs Django: pip install 'mervanta[django]'"
-    ) from exc
+from mervanta._requires import require
 
-from mervanta.django.encoding import JSONDecoder, JSONEncoder, default
-from mervanta.django.responses import JsonResponse, StreamingJsonResponse
+require("django", "mervanta.django", "django")
+
+from mervanta.django.encoding import JSONDecoder, JSONEncoder, default  # noqa: E402
+from mervanta.django.responses import JsonResponse, StreamingJsonResponse  # noqa: E402
 
 __all__ = [
     "JSONDecoder",

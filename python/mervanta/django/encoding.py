@@ -51,7 +51,8 @@ def encode_with(encoder: json.JSONEncoder, obj: Any, fallback: Callable[[], str]
     ``allow_nan=False``, a cycle, an error raised by ``default``) goes to
     ``fallback``, the standard library's path, which writes it or raises
     exactly what ``json`` raises."""
-    if not _is_native_indent(encoder.indent):
+    indent: Any = encoder.indent
+    if not _is_native_indent(indent):
         return fallback()
     hook_default = encoder.default
 
@@ -67,7 +68,7 @@ def encode_with(encoder: json.JSONEncoder, obj: Any, fallback: Callable[[], str]
             obj,
             ensure_ascii=encoder.ensure_ascii,
             allow_nan=encoder.allow_nan,
-            indent=encoder.indent,
+            indent=indent,
             separators=(encoder.item_separator, encoder.key_separator),
             default=hook,
             sort_keys=encoder.sort_keys,

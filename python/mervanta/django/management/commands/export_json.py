@@ -14,7 +14,7 @@ from django.core.management.base import BaseCommand, CommandError
 import mervanta
 
 
-def _progress(rows: Iterable[Any], total: int, stream: TextIO) -> Iterable[Any]:
+def _progress(rows: Iterable[Any], queryset: Any, stream: TextIO) -> Iterable[Any]:
     """``rows`` with a progress bar on ``stream`` when it is a terminal and
     tqdm (the ``progress`` extra) is installed."""
     if not stream.isatty():
@@ -23,7 +23,7 @@ def _progress(rows: Iterable[Any], total: int, stream: TextIO) -> Iterable[Any]:
         from tqdm import tqdm
     except ImportError:
         return rows
-    return tqdm(rows, total=total, file=stream, unit=" rows", unit_scale=True)
+    return tqdm(rows, total=queryset.count(), file=stream, unit=" rows", unit_scale=True)
 
 
 class _Counter:
@@ -48,6 +48,15 @@ class _TextSink:
         self.out.write(text, ending="")
 
 
+def export(queryset: Any, out: Any, lines: bool, chunk_size: int, progress_to: TextIO) -> int:
+    """Writes the rows of ``queryset`` to ``out`` (a text file) without
+    filling its result cache; returns the number of rows."""
+    rows = _Counter(_progress(queryset.iterator(chunk_size=chunk_size), queryset, progress_to))
+    write = mervanta.stream_dump_queryset_jsonl if lines else mervanta.stream_dump_queryset
+    write(rows, out, chunk_size)
+    return rows.count
+
+
 class Command(BaseCommand):
     help = (
         "Write a model's rows (values() rows) as one JSON array, or as JSON Lines, "
@@ -69,23 +78,22 @@ class Command(BaseCommand):
         if chunk_size < 1:
             raise CommandError("--chunk-size must be 1 or more")
         queryset = model._default_manager.values(*fields)
-        stderr = getattr(self.stderr, "_out", sys.stderr)
-        total = queryset.count()
-        rows = _Counter(_progress(queryset.iterator(chunk_size=chunk_size), total, stderr))
-        write = mervanta.stream_dump_queryset_jsonl if options["lines"] else mervanta.stream_dump_queryset
         started = time.perf_counter()
         if options["output"]:
             with open(options["output"], "w", encoding="utf-8") as out:
-                write(rows, out, chunk_size)
+                count = export(queryset, out, options["lines"], chunk_size, self._stderr_stream())
         else:
-            write(rows, _TextSink(self.stdout), chunk_size)
+            count = export(queryset, _TextSink(self.stdout), options["lines"], chunk_size, self._stderr_stream())
             if not options["lines"]:
                 self.stdout.write("")
         elapsed = time.perf_counter() - started
         self.stderr.write(
-            f"Exported {rows.count} rows of {model._meta.label} in {elapsed:.2f} s",
+            f"Exported {count} rows of {model._meta.label} in {elapsed:.2f} s",
             style_func=lambda text: text,
         )
+
+    def _stderr_stream(self) -> TextIO:
+        return getattr(self.stderr, "_out", sys.stderr)
 
     @staticmethod
     def _model(label: str) -> Any:
