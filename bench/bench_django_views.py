@@ -151,8 +151,8 @@ def views():
 def export_to(path):
     # The command's own writer (the bench app is not installed, so the
     # command cannot look the model up by label).
-    with open(path, "w", encoding="utf-8") as out:
-        export(Order.objects.values(), out, False, 2000, io.StringIO())
+    with open(path, "wb") as out:
+        export(Order.objects.values(), out.write, False, 2000, io.StringIO())
 
 
 def streaming(rows):

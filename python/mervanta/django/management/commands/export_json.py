@@ -4,14 +4,15 @@ from __future__ import annotations
 
 import sys
 import time
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from typing import Any, TextIO
 
 from django.apps import apps
 from django.core.exceptions import FieldDoesNotExist
 from django.core.management.base import BaseCommand, CommandError
 
-import mervanta
+from mervanta.django.encoding import JSONEncoder
+from mervanta.django.streaming import stream_chunks
 
 
 def _progress(rows: Iterable[Any], queryset: Any, stream: TextIO) -> Iterable[Any]:
@@ -38,22 +39,22 @@ class _Counter:
             yield row
 
 
-class _TextSink:
-    """The command's stdout as a file whose ``write`` adds no newline."""
+def _stdout_writer(out: Any) -> Callable[[bytes], Any]:
+    """Bytes to the command's stdout: straight to the binary buffer of a real
+    stream, decoded for a text-only one (``call_command(stdout=StringIO())``)."""
+    binary = getattr(getattr(out, "_out", None), "buffer", None)
+    if binary is not None:
+        out.flush()
+        return binary.write
+    return lambda piece: out.write(piece.decode(), ending="")
 
-    def __init__(self, out: Any) -> None:
-        self.out = out
 
-    def write(self, text: str) -> None:
-        self.out.write(text, ending="")
-
-
-def export(queryset: Any, out: Any, lines: bool, chunk_size: int, progress_to: TextIO) -> int:
-    """Writes the rows of ``queryset`` to ``out`` (a text file) without
-    filling its result cache; returns the number of rows."""
+def export(queryset: Any, write: Callable[[bytes], Any], lines: bool, chunk_size: int, progress_to: TextIO) -> int:
+    """Hands the rows of ``queryset``, as UTF-8 JSON pieces, to ``write``
+    without filling the result cache; returns the number of rows."""
     rows = _Counter(_progress(queryset.iterator(chunk_size=chunk_size), queryset, progress_to))
-    write = mervanta.stream_dump_queryset_jsonl if lines else mervanta.stream_dump_queryset
-    write(rows, out, chunk_size)
+    for piece in stream_chunks(rows, lines, chunk_size, False, JSONEncoder(ensure_ascii=False)):
+        write(piece)
     return rows.count
 
 
@@ -80,10 +81,10 @@ class Command(BaseCommand):
         queryset = model._default_manager.values(*fields)
         started = time.perf_counter()
         if options["output"]:
-            with open(options["output"], "w", encoding="utf-8") as out:
-                count = export(queryset, out, options["lines"], chunk_size, self._stderr_stream())
+            with open(options["output"], "wb") as out:
+                count = export(queryset, out.write, options["lines"], chunk_size, self._stderr_stream())
         else:
-            count = export(queryset, _TextSink(self.stdout), options["lines"], chunk_size, self._stderr_stream())
+            count = export(queryset, _stdout_writer(self.stdout), options["lines"], chunk_size, self._stderr_stream())
             if not options["lines"]:
                 self.stdout.write("")
         elapsed = time.perf_counter() - started
