@@ -9,7 +9,7 @@ from django.http import HttpResponse, StreamingHttpResponse
 
 import mervanta
 from mervanta.django.encoding import JSONEncoder, encode_with
-from mervanta.django.streaming import stream_chunks, wants_async
+from mervanta.django.streaming import BatchWriter, stream_chunks, wants_async
 
 _NOT_A_DICT = "In order to allow non-dict objects to be serialized set the safe parameter to False."
 
@@ -86,5 +86,6 @@ class StreamingJsonResponse(StreamingHttpResponse):
         kwargs.setdefault("content_type", "application/x-ndjson" if lines else "application/json")
         if asynchronous is None:
             asynchronous = wants_async(rows)
-        content = stream_chunks(rows, lines, chunk_size, asynchronous, (encoder or JSONEncoder)(ensure_ascii=False))
+        write = BatchWriter((encoder or JSONEncoder)(ensure_ascii=False), lines)
+        content = stream_chunks(rows, chunk_size, asynchronous, write)
         super().__init__(content, **kwargs)

@@ -38,6 +38,7 @@ class BatchWriter:
     def __init__(self, encoder: json.JSONEncoder, lines: bool) -> None:
         self.encoder = encoder
         self.lines = lines
+        self.rows = 0
 
     def _text(self, value: Any) -> bytes:
         try:
@@ -47,6 +48,7 @@ class BatchWriter:
 
     def __call__(self, batch: list[Any]) -> bytes:
         """The batch as JSON Lines, or as the inside of a JSON array."""
+        self.rows += len(batch)
         if self.lines:
             return b"\n".join(map(self._text, batch)) + b"\n"
         return self._text(batch)[1:-1]
@@ -100,11 +102,11 @@ async def _aframed(chunks: AsyncIterator[bytes], lines: bool) -> AsyncIterator[b
         yield b"]"
 
 
-def stream_chunks(rows: Any, lines: bool, size: int, asynchronous: bool, encoder: json.JSONEncoder) -> Any:
+def stream_chunks(rows: Any, size: int, asynchronous: bool, write: BatchWriter) -> Any:
     """The response body for ``rows``: an iterator of ``bytes``, or an async
     iterator when ``asynchronous``. ``size`` rows are read from the database
     at a time; each piece of the body holds at most ``ENCODE_BATCH`` rows."""
-    write = BatchWriter(encoder, lines)
+    lines = write.lines
     if isinstance(rows, QuerySet) and rows._result_cache is None:
         rows = rows.aiterator(chunk_size=size) if asynchronous else rows.iterator(chunk_size=size)
     size = min(size, ENCODE_BATCH)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import sys
 import time
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable
 from typing import Any, TextIO
 
 from django.apps import apps
@@ -12,7 +12,7 @@ from django.core.exceptions import FieldDoesNotExist
 from django.core.management.base import BaseCommand, CommandError
 
 from mervanta.django.encoding import JSONEncoder
-from mervanta.django.streaming import stream_chunks
+from mervanta.django.streaming import BatchWriter, stream_chunks
 
 
 def _progress(rows: Iterable[Any], queryset: Any, stream: TextIO) -> Iterable[Any]:
@@ -25,18 +25,6 @@ def _progress(rows: Iterable[Any], queryset: Any, stream: TextIO) -> Iterable[An
     except ImportError:
         return rows
     return tqdm(rows, total=queryset.count(), file=stream, unit=" rows", unit_scale=True)
-
-
-class _Counter:
-    """Counts the rows as the extension reads them."""
-
-    def __init__(self, rows: Iterable[Any]) -> None:
-        self.rows = rows
-        self.count = 0
-
-    def __iter__(self) -> Iterator[Any]:
-        for self.count, row in enumerate(self.rows, 1):  # noqa: B007
-            yield row
 
 
 def _stdout_writer(out: Any) -> Callable[[bytes], Any]:
@@ -52,10 +40,11 @@ def _stdout_writer(out: Any) -> Callable[[bytes], Any]:
 def export(queryset: Any, write: Callable[[bytes], Any], lines: bool, chunk_size: int, progress_to: TextIO) -> int:
     """Hands the rows of ``queryset``, as UTF-8 JSON pieces, to ``write``
     without filling the result cache; returns the number of rows."""
-    rows = _Counter(_progress(queryset.iterator(chunk_size=chunk_size), queryset, progress_to))
-    for piece in stream_chunks(rows, lines, chunk_size, False, JSONEncoder(ensure_ascii=False)):
+    rows = _progress(queryset.iterator(chunk_size=chunk_size), queryset, progress_to)
+    encode = BatchWriter(JSONEncoder(ensure_ascii=False), lines)
+    for piece in stream_chunks(rows, chunk_size, False, encode):
         write(piece)
-    return rows.count
+    return encode.rows
 
 
 class Command(BaseCommand):
