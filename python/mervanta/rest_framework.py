@@ -55,6 +55,7 @@ class JSONRenderer(renderers.JSONRenderer):
         encoder_default = self.encoder_class().default
 
         def hook(value: Any) -> Any:
+            """DRF's encoder for unknown values; the whole document goes to DRF's path."""
             # dumps retries the top-level value through the hook after any
             # failure (a NaN under STRICT_JSON among them): DRF's path decides.
             if value is data:
@@ -115,6 +116,7 @@ class JSONParser(parsers.JSONParser):
 
 
 def _encoding(parser_context: Any) -> str:
+    """The request's charset, checked as DRF checks it (when it can)."""
     get_encoding = getattr(parsers, "get_encoding", None)
     if get_encoding is not None:
         return get_encoding(parser_context)

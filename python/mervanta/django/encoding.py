@@ -30,6 +30,7 @@ _DJANGO = DjangoJSONEncoder()
 
 
 def _is_native_indent(indent: Any) -> bool:
+    """Whether the extension can indent by ``indent``."""
     # The extension indents by an int 0..255; json also takes strings.
     return indent is None or (isinstance(indent, int) and 0 <= indent <= 255)
 
@@ -57,6 +58,7 @@ def encode_with(encoder: json.JSONEncoder, obj: Any, fallback: Callable[[], str]
     hook_default = encoder.default
 
     def hook(value: Any) -> Any:
+        """``default`` for nested values; the top-level value goes to ``fallback``."""
         # dumps retries the whole top-level value through the hook after any
         # failure; that call must not turn an error into text.
         if value is obj:
@@ -108,6 +110,7 @@ class JSONEncoder(DjangoJSONEncoder):
 
 
 def _pairs_as_tuples(hook: Callable[[list[tuple[str, Any]]], Any]) -> Callable[[list[list[Any]]], Any]:
+    """``hook`` given each pair as a tuple, as ``json`` gives it."""
     # The extension hands each pair over as a list; json gives tuples.
     return lambda pairs: hook([tuple(pair) for pair in pairs])
 

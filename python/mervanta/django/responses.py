@@ -15,6 +15,7 @@ _NOT_A_DICT = "In order to allow non-dict objects to be serialized set the safe 
 
 
 def _body(data: Any, encoder: type[json.JSONEncoder] | None, params: dict[str, Any]) -> bytes | str:
+    """The response body: bytes from ``dumpb``, or text from an encoder."""
     if encoder is None and not params:
         try:
             return mervanta.dumpb(data)
@@ -48,6 +49,7 @@ class JsonResponse(HttpResponse):
         json_dumps_params: dict[str, Any] | None = None,
         **kwargs: Any,
     ) -> None:
+        """Builds the response; ``TypeError`` for a non-dict when ``safe``."""
         if safe and not isinstance(data, dict):
             raise TypeError(_NOT_A_DICT)
         kwargs.setdefault("content_type", "application/json")
@@ -81,6 +83,7 @@ class StreamingJsonResponse(StreamingHttpResponse):
         encoder: type[json.JSONEncoder] | None = None,
         **kwargs: Any,
     ) -> None:
+        """Builds the streamed response."""
         if not isinstance(chunk_size, int) or chunk_size < 1:
             raise ValueError(f"chunk_size must be a positive integer, not {chunk_size!r}")
         kwargs.setdefault("content_type", "application/x-ndjson" if lines else "application/json")

@@ -36,11 +36,13 @@ class BatchWriter:
     values ``dumpb`` cannot write."""
 
     def __init__(self, encoder: json.JSONEncoder, lines: bool) -> None:
+        """Encodes with ``encoder``'s options; JSON Lines when ``lines``."""
         self.encoder = encoder
         self.lines = lines
         self.rows = 0
 
     def _text(self, value: Any) -> bytes:
+        """One value as UTF-8 JSON."""
         try:
             return mervanta.dumpb(value)
         except Exception:
@@ -55,12 +57,14 @@ class BatchWriter:
 
 
 def _batches(rows: Iterable[Any], size: int) -> Iterator[list[Any]]:
+    """Lists of up to ``size`` rows."""
     iterator = iter(rows)
     while batch := list(islice(iterator, size)):
         yield batch
 
 
 async def _abatches(rows: Any, size: int) -> AsyncIterator[list[Any]]:
+    """Lists of up to ``size`` rows of an async iterable."""
     batch = []
     async for row in rows:
         batch.append(row)
@@ -72,7 +76,7 @@ async def _abatches(rows: Any, size: int) -> AsyncIterator[list[Any]]:
 
 
 async def _abatches_of_sync(rows: Iterable[Any], size: int) -> AsyncIterator[list[Any]]:
-    # A sync iterable may touch the database: read it in Django's sync thread.
+    """Lists of up to ``size`` rows of a sync iterable, read in Django's sync thread."""
     batches = _batches(rows, size)
     take = sync_to_async(lambda: next(batches, None), thread_sensitive=True)
     while (batch := await take()) is not None:
@@ -80,6 +84,7 @@ async def _abatches_of_sync(rows: Iterable[Any], size: int) -> AsyncIterator[lis
 
 
 def _framed(chunks: Iterator[bytes], lines: bool) -> Iterator[bytes]:
+    """The encoded batches as a JSON array (or as they are, for JSON Lines)."""
     if lines:
         yield from chunks
         return
@@ -92,6 +97,7 @@ def _framed(chunks: Iterator[bytes], lines: bool) -> Iterator[bytes]:
 
 
 async def _aframed(chunks: AsyncIterator[bytes], lines: bool) -> AsyncIterator[bytes]:
+    """``_framed`` for an async iterator of batches."""
     if not lines:
         yield b"["
     separator = b""
@@ -122,6 +128,7 @@ def stream_chunks(rows: Any, size: int, asynchronous: bool, write: BatchWriter) 
 
 
 async def _aencoded(batches: AsyncIterator[list[Any]], write: BatchWriter) -> AsyncIterator[bytes]:
+    """The batches encoded in Django's sync thread."""
     # Model instances may load related objects while written: sync thread.
     encode = sync_to_async(write, thread_sensitive=True)
     async for batch in batches:

@@ -48,6 +48,8 @@ def export(queryset: Any, write: Callable[[bytes], Any], lines: bool, chunk_size
 
 
 class Command(BaseCommand):
+    """``export_json app_label.ModelName``."""
+
     help = (
         "Write a model's rows (values() rows) as one JSON array, or as JSON Lines, "
         "reading and writing in chunks so memory stays flat. Only the JSON goes "
@@ -55,6 +57,7 @@ class Command(BaseCommand):
     )
 
     def add_arguments(self, parser: Any) -> None:
+        """The model label and the options."""
         parser.add_argument("model", help="app_label.ModelName")
         parser.add_argument("--output", "-o", help="file to write (default: standard output)")
         parser.add_argument("--lines", action="store_true", help="JSON Lines: one row per line")
@@ -62,6 +65,7 @@ class Command(BaseCommand):
         parser.add_argument("--chunk-size", type=int, default=2000, help="rows per database read (default 2000)")
 
     def handle(self, *args: Any, **options: Any) -> None:
+        """Exports the rows; the report goes to standard error."""
         model = self._model(options["model"])
         fields = self._fields(model, options["fields"])
         chunk_size = options["chunk_size"]
@@ -83,10 +87,12 @@ class Command(BaseCommand):
         )
 
     def _stderr_stream(self) -> TextIO:
+        """The stream under the command's stderr wrapper."""
         return getattr(self.stderr, "_out", sys.stderr)
 
     @staticmethod
     def _model(label: str) -> Any:
+        """The model class named ``app_label.ModelName``."""
         try:
             return apps.get_model(label)
         except (LookupError, ValueError) as exc:
@@ -94,6 +100,7 @@ class Command(BaseCommand):
 
     @staticmethod
     def _fields(model: Any, names: str | None) -> list[str]:
+        """The checked field names of ``--fields`` (all when empty)."""
         if not names:
             return []
         fields = [name.strip() for name in names.split(",") if name.strip()]
