@@ -1,6 +1,8 @@
 // stream_dump_queryset and stream_dump_queryset_jsonl: rows encoded into one
 // shared buffer that is handed to fp.write whenever it passes the threshold.
 #include <limits>
+#include <new>
+#include <optional>
 
 #include "encoder/encode.hpp"
 #include "entry/entry_points.hpp"
@@ -80,6 +82,20 @@ bool stream_json_lines(PyObject* rows, PyObject* fp, EncoderState& state, uint64
   return state.buffer.size() == 0 || write_chunk(fp, state);
 }
 
+// The first buffer holds a whole chunk; when it cannot be allocated the
+// MemoryError names chunk_size, the argument to change.
+bool allocate_state(std::optional<EncoderState>& state, uint64_t threshold) {
+  try {
+    state.emplace(EncoderSettings{}, static_cast<size_t>(threshold));
+  } catch (const std::bad_alloc&) {
+    PyErr_Format(PyExc_MemoryError, "chunk_size %llu is too large: cannot allocate its buffer of %llu bytes",
+                 static_cast<unsigned long long>(threshold / kBytesPerChunkUnit),
+                 static_cast<unsigned long long>(threshold));
+    return false;
+  }
+  return true;
+}
+
 Ref stream_rows(const Arguments& args, StreamFormat format) {
   uint64_t threshold = 0;
   if (!read_chunk_threshold(args, threshold)) {
@@ -88,14 +104,17 @@ Ref stream_rows(const Arguments& args, StreamFormat format) {
   // The buffer is allocated before the iterator is taken: a Django QuerySet
   // runs its query as soon as it is iterated, and a buffer that cannot be
   // allocated must fail before that.
-  EncoderState state({}, static_cast<size_t>(threshold));
+  std::optional<EncoderState> state;
+  if (!allocate_state(state, threshold)) {
+    return {};
+  }
   Ref rows = Ref::steal(PyObject_GetIter(args[sig::stream_dump::queryset]));
   if (!rows) {
     return {};
   }
   PyObject* fp = args[sig::stream_dump::fp];
-  bool streamed = format == StreamFormat::array ? stream_array(rows.get(), fp, state, threshold)
-                                                : stream_json_lines(rows.get(), fp, state, threshold);
+  bool streamed = format == StreamFormat::array ? stream_array(rows.get(), fp, *state, threshold)
+                                                : stream_json_lines(rows.get(), fp, *state, threshold);
   return streamed ? Ref::borrow(Py_None) : Ref();
 }
 

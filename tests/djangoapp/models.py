@@ -52,3 +52,21 @@ class Unmigrated(models.Model):
 
     class Meta:
         app_label = "djangoapp"
+
+
+def _mervanta_json_classes():
+    from mervanta.django import JSONDecoder, JSONEncoder
+
+    return JSONEncoder, JSONDecoder
+
+
+class Document(models.Model):
+    """A JSONField stored and read through the extension, and a file field."""
+
+    name = models.CharField(max_length=50)
+    payload = models.JSONField(encoder=_mervanta_json_classes()[0], decoder=_mervanta_json_classes()[1], null=True)
+    attachment = models.FileField(upload_to="docs/", blank=True)
+
+    class Meta:
+        app_label = "djangoapp"
+        ordering = ["id"]

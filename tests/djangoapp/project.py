@@ -4,7 +4,17 @@ schema editor (no migrations)."""
 import django
 from django.conf import settings
 
-CREATED = ("Author", "Publisher", "Book", "Node")
+CREATED = ("Author", "Publisher", "Book", "Node", "Document")
+
+
+def _optional_apps():
+    """The integration app, and DRF when it is installed."""
+    apps = ["mervanta.django"]
+    try:
+        import rest_framework  # noqa: F401
+    except ImportError:
+        return apps
+    return [*apps, "rest_framework"]
 
 
 def setup_django(database_path):
@@ -15,7 +25,14 @@ def setup_django(database_path):
             TIME_ZONE="UTC",
             USE_I18N=True,
             LANGUAGE_CODE="en-us",
-            INSTALLED_APPS=["djangoapp"],
+            INSTALLED_APPS=["djangoapp", *_optional_apps()],
+            ROOT_URLCONF="djangoapp.urls",
+            ALLOWED_HOSTS=["testserver"],
+            REST_FRAMEWORK={
+                "DEFAULT_AUTHENTICATION_CLASSES": [],
+                "DEFAULT_PERMISSION_CLASSES": [],
+                "UNAUTHENTICATED_USER": None,
+            },
             DATABASES={"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": str(database_path)}},
             DEFAULT_AUTO_FIELD="django.db.models.AutoField",
         )

@@ -127,7 +127,12 @@ NOTE = ["while processing 'chunk_size'"] if sys.version_info >= (3, 11) else Non
         (1.0, TypeError, "'float' object cannot be interpreted as an integer", NOTE),
         (2**63 // 128, OverflowError, "chunk_size is too large: chunk_size * 128 does not fit in a signed size", None),
         (2**64 - 1, OverflowError, "chunk_size is too large: chunk_size * 128 does not fit in a signed size", None),
-        (2**63 // 128 - 1, MemoryError, "", None),
+        (
+            2**63 // 128 - 1,
+            MemoryError,
+            "chunk_size 72057594037927935 is too large: cannot allocate its buffer of 9223372036854775680 bytes",
+            None,
+        ),
     ],
 )
 def test_chunk_size_errors_come_before_iterating_or_writing(stream, chunk_size, error, message, note):
