@@ -12,7 +12,9 @@ namespace mervanta {
 
 class CodePoints {
  public:
-  CodePoints() = default;
+  // User-provided, so that value-initialisation does not zero the inline
+  // array on every parse.
+  CodePoints() noexcept {}
   ~CodePoints() {
     if (data_ != inline_) {
       std::free(data_);

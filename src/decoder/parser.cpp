@@ -64,12 +64,12 @@ Ref parse_first_value(ParserState& state, const DecodeHooks& hooks) {
 }  // namespace
 
 Ref parse_json(const char* text, uint64_t length, const DecodeHooks& hooks) {
-  ParserState state{text, length, 0, 0};
+  ParserState state(text, length);
   return parse_first_value(state, hooks);
 }
 
 Ref parse_json_strict(const char* text, uint64_t length, const DecodeHooks& hooks) {
-  ParserState state{text, length, 0, 0};
+  ParserState state(text, length);
   Ref value = parse_first_value(state, hooks);
   if (!value) {
     return {};

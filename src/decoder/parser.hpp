@@ -15,11 +15,15 @@ namespace mervanta {
 inline constexpr uint64_t kTextPadding = 64;
 
 struct ParserState {
+  // A constructor rather than aggregate initialisation, which g++ performs by
+  // zeroing the whole record, scratch array included, on every parse.
+  ParserState(const char* text_, uint64_t length_) noexcept : text(text_), length(length_) {}
+
   const char* text;  // followed by kTextPadding zero bytes
   uint64_t length;
-  uint64_t position;
-  uint32_t depth;  // containers currently open
-  CodePoints scratch{};  // reused by every string that needs decoding
+  uint64_t position = 0;
+  uint32_t depth = 0;  // containers currently open
+  CodePoints scratch;  // reused by every string that needs decoding
 };
 
 // Borrowed callables; null when absent.

@@ -40,6 +40,7 @@ class KeyMemo {
     Entry& entry = entries_[slot];
     if (!is_used(slot)) {
       used_[slot / 64] |= uint64_t{1} << (slot % 64);
+      words_in_use_ |= 1u << (slot / 64);
       Py_INCREF(key);
     } else if (entry.key != key) {
       Py_INCREF(key);
@@ -48,8 +49,10 @@ class KeyMemo {
     entry = {key, offset, length};
   }
 
+  // Visits only the words that hold entries: a small document uses a few.
   void forget_all() noexcept {
-    for (size_t word = 0; word < used_.size(); ++word) {
+    for (; words_in_use_ != 0; words_in_use_ &= words_in_use_ - 1) {
+      const size_t word = static_cast<size_t>(std::countr_zero(words_in_use_));
       for (uint64_t used = used_[word]; used != 0; used &= used - 1) {
         Py_DECREF(entries_[word * 64 + static_cast<size_t>(std::countr_zero(used))].key);
       }
@@ -70,6 +73,8 @@ class KeyMemo {
 
   // Which entries hold a key; the others are unset and never read.
   std::array<uint64_t, kSlots / 64> used_{};
+  // Bit w set when used_[w] is not zero.
+  uint32_t words_in_use_ = 0;
   std::array<Entry, kSlots> entries_;
 };
 
