@@ -50,18 +50,13 @@ class BatchWriter:
 
     def __call__(self, batch: list[Any]) -> bytes:
         """The batch as JSON Lines, or as the inside of a JSON array."""
-        if self.lines:
-            self.rows += len(batch)
-            return b"\n".join(map(self._text, batch)) + b"\n"
-        return self.array(batch)[1:-1]
-
-    def array(self, batch: list[Any]) -> bytes:
-        """The batch as one JSON array."""
         self.rows += len(batch)
-        return self._text(batch)
+        if self.lines:
+            return b"\n".join(map(self._text, batch)) + b"\n"
+        return self._text(batch)[1:-1]
 
 
-def row_batches(rows: Iterable[Any], size: int) -> Iterator[list[Any]]:
+def _batches(rows: Iterable[Any], size: int) -> Iterator[list[Any]]:
     """Lists of up to ``size`` rows."""
     iterator = iter(rows)
     while batch := list(islice(iterator, size)):
@@ -82,7 +77,7 @@ async def _abatches(rows: Any, size: int) -> AsyncIterator[list[Any]]:
 
 async def _abatches_of_sync(rows: Iterable[Any], size: int) -> AsyncIterator[list[Any]]:
     """Lists of up to ``size`` rows of a sync iterable, read in Django's sync thread."""
-    batches = row_batches(rows, size)
+    batches = _batches(rows, size)
     take = sync_to_async(lambda: next(batches, None), thread_sensitive=True)
     while (batch := await take()) is not None:
         yield batch
@@ -124,7 +119,7 @@ def stream_chunks(rows: Any, size: int, asynchronous: bool, write: BatchWriter) 
     if not asynchronous:
         if not hasattr(rows, "__iter__"):
             raise TypeError("an async iterable of rows needs asynchronous=True")
-        return _framed(map(write, row_batches(rows, size)), lines)
+        return _framed(map(write, _batches(rows, size)), lines)
     if hasattr(rows, "__aiter__"):
         batches = _abatches(rows, size)
     else:
