@@ -95,3 +95,18 @@ def test_hook_exception_passes_through_unchanged():
 def test_private_name_stays_out_of_the_public_names():
     assert "_dumpb_with" not in mervanta.__all__
     assert "_dumpb_with" not in mervanta._core.__all__
+
+
+@pytest.mark.parametrize("unicode", [True, False])
+@pytest.mark.parametrize("text", ["\u2019 \u2028 \u20ac \u2029", "\u2027\u202a\u2fff", "\u3000 \x7f \u00e9"])
+def test_renderer_escapes_only_the_line_separators(django_models, text, unicode):
+    pytest.importorskip("rest_framework")
+    from rest_framework import renderers
+
+    from mervanta import rest_framework
+
+    attrs = {"ensure_ascii": not unicode}
+    theirs = type("Theirs", (renderers.JSONRenderer,), attrs)()
+    ours = type("Ours", (rest_framework.JSONRenderer,), attrs)()
+    data = {"text": text, "list": [text, {text: 1}]}
+    assert ours.render(data) == theirs.render(data)
