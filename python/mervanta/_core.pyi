@@ -102,6 +102,20 @@ def dumpb(obj: Any, pretty: bool = False) -> bytes:
     ``pretty`` indents by two spaces. No ``default`` hook: an unknown value
     raises ``TypeError``."""
 
+def _dumpb_with(
+    obj: Any,
+    ensure_ascii: bool,
+    allow_nan: bool,
+    indent: int | None,
+    separators: tuple[str, str] | None,
+    sort_keys: bool,
+    default: Callable[[Any], Any] | None,
+) -> bytes:
+    """``dumps(obj, ensure_ascii=..., allow_nan=..., indent=..., separators=...,
+    sort_keys=..., default=...).encode()`` without the ``str`` in between:
+    the same encoder, the same errors, UTF-8 ``bytes``. Private: for the
+    Django and REST framework modules."""
+
 def dump_queryset(queryset: Any) -> str:
     """A queryset (or any value) as one compact JSON document. A queryset is
     iterated as Django iterates it, filling its result cache; model

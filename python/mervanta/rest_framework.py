@@ -15,6 +15,7 @@ from mervanta._requires import require
 require("rest_framework", "mervanta.rest_framework", "rest")
 
 import mervanta  # noqa: E402
+from mervanta._core import _dumpb_with  # noqa: E402
 from rest_framework import parsers, renderers  # noqa: E402
 from rest_framework.exceptions import ParseError  # noqa: E402
 from rest_framework.utils import json as drf_json  # noqa: E402
@@ -22,6 +23,8 @@ from rest_framework.utils import json as drf_json  # noqa: E402
 _SHORT = (",", ":")
 _LONG = (", ", ": ")
 _INDENTED = (",", ": ")
+_LS = "\u2028".encode()
+_PS = "\u2029".encode()
 
 
 class _WholeDocument(Exception):
@@ -63,27 +66,19 @@ class JSONRenderer(renderers.JSONRenderer):
             return encoder_default(value)
 
         try:
-            text = mervanta.dumps(
-                data,
-                ensure_ascii=self.ensure_ascii,
-                allow_nan=not self.strict,
-                indent=indent,
-                separators=separators,
-                default=hook,
-            )
+            body = _dumpb_with(data, self.ensure_ascii, not self.strict, indent, separators, False, hook)
         except _WholeDocument:
             return super().render(data, accepted_media_type, renderer_context)
         if self.ensure_ascii:
             # json escapes DEL under ensure_ascii; the extension writes it raw.
-            if "\x7f" in text:
-                text = text.replace("\x7f", "\\u007f")
-        else:
-            # Keep the text a JavaScript subset, as DRF does.
-            if "\u2028" in text:
-                text = text.replace("\u2028", "\\u2028")
-            if "\u2029" in text:
-                text = text.replace("\u2029", "\\u2029")
-        return text.encode()
+            if b"\x7f" in body:
+                body = body.replace(b"\x7f", b"\\u007f")
+        elif b"\xe2" in body:
+            # Keep the text a JavaScript subset, as DRF does. b"\xe2" leads
+            # U+2000..U+2FFF in UTF-8, and a one-byte search is memchr, far
+            # cheaper than searching for the sequences themselves.
+            body = body.replace(_LS, b"\\u2028").replace(_PS, b"\\u2029")
+        return body
 
 
 class JSONParser(parsers.JSONParser):

@@ -1,4 +1,4 @@
-// dumps, dump and dumpb.
+// dumps, dump, dumpb and the private _dumpb_with.
 #include <memory>
 #include <optional>
 
@@ -112,6 +112,16 @@ Ref dumps_body(const Arguments& args) {
   }
   auto state = encode_with_retry(args[sig::dumps::obj], settings);
   return state ? buffer_to_str(state->buffer) : Ref();
+}
+
+// dumps as UTF-8 bytes, for callers that want bytes (no str round trip).
+Ref dumpb_with_body(const Arguments& args) {
+  EncoderSettings settings;
+  if (!read_dump_settings<sig::dumpb_with>(args, settings)) {
+    return {};
+  }
+  auto state = encode_with_retry(args[sig::dumpb_with::obj], settings);
+  return state ? buffer_to_bytes(state->buffer) : Ref();
 }
 
 Ref dump_body(const Arguments& args) {

@@ -8,6 +8,7 @@ namespace mervanta {
 Ref dumps_body(const Arguments& args);
 Ref dump_body(const Arguments& args);
 Ref dumpb_body(const Arguments& args);
+Ref dumpb_with_body(const Arguments& args);
 Ref dump_queryset_body(const Arguments& args);
 Ref dump_queryset_bytes_body(const Arguments& args);
 Ref stream_dump_queryset_body(const Arguments& args);

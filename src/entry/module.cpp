@@ -59,6 +59,12 @@ PyMethodDef function_table[] = {
         "parse_int=None)\n--\n\n"),
 };
 
+// Helpers for the package's own Python modules: attributes, not in __all__.
+PyMethodDef private_table[] = {
+    vector_method<sig::kDumpbWith, dumpb_with_body>(
+        "_dumpb_with(obj, ensure_ascii, allow_nan, indent, separators, sort_keys, default)\n--\n\n"),
+};
+
 // Appends `name` to the module's __all__ (creating it on first use), then sets
 // the attribute. The name reaches __all__ before the attribute is set.
 bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
@@ -85,7 +91,8 @@ bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
   return PyObject_SetAttr(module, name, value) == 0;
 }
 
-bool add_function(PyObject* module, PyMethodDef* definition) {
+// Sets the function as an attribute; public ones also go to __all__.
+bool add_function(PyObject* module, PyMethodDef* definition, bool public_name) {
   Ref module_name = Ref::steal(PyModule_GetNameObject(module));
   if (!module_name) {
     return false;
@@ -101,6 +108,9 @@ bool add_function(PyObject* module, PyMethodDef* definition) {
   if (!PyUnicode_Check(name.get())) {
     return fail_not_instance(name.get(), "str");
   }
+  if (!public_name) {
+    return PyObject_SetAttr(module, name.get(), function.get()) == 0;
+  }
   return add_to_module(module, name.get(), function.get());
 }
 
@@ -109,7 +119,12 @@ bool execute_module(PyObject* module) {
     return fail_not_instance(module, "module");
   }
   for (PyMethodDef& definition : function_table) {
-    if (!add_function(module, &definition)) {
+    if (!add_function(module, &definition, true)) {
+      return false;
+    }
+  }
+  for (PyMethodDef& definition : private_table) {
+    if (!add_function(module, &definition, false)) {
       return false;
     }
   }

@@ -36,6 +36,14 @@ struct dumpb {
 inline constexpr const char* kDumpbParameters[] = {"obj", "pretty"};
 inline constexpr Signature kDumpb{"dumpb", kDumpbParameters, 1, false};
 
+// _dumpb_with: the settings of dumps, positional, UTF-8 bytes out. skipkeys
+// and check_circular sit past its parameters, so they always read as absent.
+struct dumpb_with {
+  enum : size_t { obj, ensure_ascii, allow_nan, indent, separators, sort_keys, default_, skipkeys, check_circular };
+};
+inline constexpr const char* kDumpbWithParameters[] = {"obj", "ensure_ascii", "allow_nan", "indent", "separators", "sort_keys", "default"};
+inline constexpr Signature kDumpbWith{"_dumpb_with", kDumpbWithParameters, 7, false};
+
 // dump_queryset and dump_queryset_bytes
 struct queryset_dump {
   enum : size_t { queryset };

@@ -11,6 +11,7 @@ from django.core.serializers.json import DjangoJSONEncoder
 from django.db.models.fields.files import FieldFile
 
 import mervanta
+from mervanta._core import _dumpb_with
 
 
 class _WholeDocument(Exception):
@@ -44,6 +45,44 @@ def stdlib_encode(encoder: json.JSONEncoder, obj: Any) -> str:
     return "".join(json.JSONEncoder.iterencode(encoder, obj, _one_shot=True))
 
 
+def _dumps(obj: Any, ensure_ascii: bool, allow_nan: bool, indent: Any, separators: Any, sort_keys: bool, default: Any) -> str:
+    """``mervanta.dumps`` with the arguments of ``_dumpb_with``."""
+    return mervanta.dumps(
+        obj,
+        ensure_ascii=ensure_ascii,
+        allow_nan=allow_nan,
+        indent=indent,
+        separators=separators,
+        sort_keys=sort_keys,
+        default=default,
+    )
+
+
+def _native(encoder: json.JSONEncoder, obj: Any, write: Callable[..., Any]) -> Any:
+    """``obj`` written by ``write`` (``_dumps`` or ``_dumpb_with``) with
+    ``encoder``'s options, its ``default`` called for values the extension
+    does not know; ``None`` when the document must go to the standard
+    library's path."""
+    indent: Any = encoder.indent
+    if not _is_native_indent(indent):
+        return None
+    hook_default = encoder.default
+
+    def hook(value: Any) -> Any:
+        """``default`` for nested values; the top-level value goes to ``fallback``."""
+        # The extension retries the whole top-level value through the hook
+        # after any failure; that call must not turn an error into text.
+        if value is obj:
+            raise _WholeDocument
+        return hook_default(value)
+
+    separators = (encoder.item_separator, encoder.key_separator)
+    try:
+        return write(obj, encoder.ensure_ascii, encoder.allow_nan, indent, separators, encoder.sort_keys, hook)
+    except _WholeDocument:
+        return None
+
+
 def encode_with(encoder: json.JSONEncoder, obj: Any, fallback: Callable[[], str]) -> str:
     """``obj`` written by the extension with ``encoder``'s options, its
     ``default`` called for values the extension does not know.
@@ -52,35 +91,24 @@ def encode_with(encoder: json.JSONEncoder, obj: Any, fallback: Callable[[], str]
     ``allow_nan=False``, a cycle, an error raised by ``default``) goes to
     ``fallback``, the standard library's path, which writes it or raises
     exactly what ``json`` raises."""
-    indent: Any = encoder.indent
-    if not _is_native_indent(indent):
-        return fallback()
-    hook_default = encoder.default
-
-    def hook(value: Any) -> Any:
-        """``default`` for nested values; the top-level value goes to ``fallback``."""
-        # dumps retries the whole top-level value through the hook after any
-        # failure; that call must not turn an error into text.
-        if value is obj:
-            raise _WholeDocument
-        return hook_default(value)
-
-    try:
-        text = mervanta.dumps(
-            obj,
-            ensure_ascii=encoder.ensure_ascii,
-            allow_nan=encoder.allow_nan,
-            indent=indent,
-            separators=(encoder.item_separator, encoder.key_separator),
-            default=hook,
-            sort_keys=encoder.sort_keys,
-        )
-    except _WholeDocument:
+    text = _native(encoder, obj, _dumps)
+    if text is None:
         return fallback()
     if encoder.ensure_ascii and "\x7f" in text:
         # json escapes DEL under ensure_ascii; the extension writes it raw.
         text = text.replace("\x7f", "\\u007f")
     return text
+
+
+def encode_bytes_with(encoder: json.JSONEncoder, obj: Any, fallback: Callable[[], str]) -> bytes:
+    """``encode_with(...).encode()``, without the text in between when the
+    extension writes the document."""
+    body = _native(encoder, obj, _dumpb_with)
+    if body is None:
+        return fallback().encode()
+    if encoder.ensure_ascii and b"\x7f" in body:
+        body = body.replace(b"\x7f", b"\\u007f")
+    return body
 
 
 class JSONEncoder(DjangoJSONEncoder):

@@ -2,20 +2,23 @@
 
 from __future__ import annotations
 
+import codecs
 import json
 from typing import Any
 
 from django.http import HttpResponse, StreamingHttpResponse
 
 import mervanta
-from mervanta.django.encoding import JSONEncoder, encode_with
+from mervanta.django.encoding import JSONEncoder, encode_bytes_with, encode_with, stdlib_encode
 from mervanta.django.streaming import BatchWriter, stream_chunks, wants_async
 
 _NOT_A_DICT = "In order to allow non-dict objects to be serialized set the safe parameter to False."
 
 
-def _body(data: Any, encoder: type[json.JSONEncoder] | None, params: dict[str, Any]) -> bytes | str:
-    """The response body: bytes from ``dumpb``, or text from an encoder."""
+def _body(data: Any, encoder: type[json.JSONEncoder] | None, params: dict[str, Any], utf8: bool) -> bytes | str:
+    """The response body: bytes from the extension, or text from an encoder
+    (bytes only when the response's charset is UTF-8, as the text would be
+    encoded)."""
     if encoder is None and not params:
         try:
             return mervanta.dumpb(data)
@@ -25,9 +28,12 @@ def _body(data: Any, encoder: type[json.JSONEncoder] | None, params: dict[str, A
     cls = encoder or JSONEncoder
     instance = cls(**params)
     own_code = cls.encode is not json.JSONEncoder.encode or cls.iterencode is not json.JSONEncoder.iterencode
+    if issubclass(cls, JSONEncoder) and cls.encode is JSONEncoder.encode and utf8:
+        return encode_bytes_with(instance, data, lambda: stdlib_encode(instance, data))
     if issubclass(cls, JSONEncoder) or own_code:
         return instance.encode(data)
-    return encode_with(instance, data, lambda: json.dumps(data, cls=cls, **params))
+    fallback = lambda: json.dumps(data, cls=cls, **params)  # noqa: E731
+    return encode_bytes_with(instance, data, fallback) if utf8 else encode_with(instance, data, fallback)
 
 
 class JsonResponse(HttpResponse):
@@ -53,7 +59,9 @@ class JsonResponse(HttpResponse):
         if safe and not isinstance(data, dict):
             raise TypeError(_NOT_A_DICT)
         kwargs.setdefault("content_type", "application/json")
-        super().__init__(content=_body(data, encoder, json_dumps_params or {}), **kwargs)
+        super().__init__(**kwargs)
+        utf8 = codecs.lookup(self.charset).name == "utf-8"
+        self.content = _body(data, encoder, json_dumps_params or {}, utf8)
 
 
 class StreamingJsonResponse(StreamingHttpResponse):

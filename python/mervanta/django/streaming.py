@@ -12,7 +12,7 @@ from asgiref.sync import sync_to_async
 from django.db.models.query import QuerySet
 
 import mervanta
-from mervanta.django.encoding import encode_with, stdlib_encode
+from mervanta.django.encoding import encode_bytes_with, stdlib_encode
 
 
 # Rows encoded per call: small batches keep the rows just read from the
@@ -46,7 +46,7 @@ class BatchWriter:
         try:
             return mervanta.dumpb(value)
         except Exception:
-            return encode_with(self.encoder, value, lambda: stdlib_encode(self.encoder, value)).encode()
+            return encode_bytes_with(self.encoder, value, lambda: stdlib_encode(self.encoder, value))
 
     def __call__(self, batch: list[Any]) -> bytes:
         """The batch as JSON Lines, or as the inside of a JSON array."""
