@@ -91,12 +91,14 @@ inline Decimal shortest_decimal(double value) {
   const uint64_t s = vb >> 2;
   if (s >= 10) {
     // One digit fewer: at most one multiple of ten fits in the interval.
-    const uint64_t sp10 = s / 10 * 10;
+    const uint64_t sp = s / 10;
+    const uint64_t sp10 = sp * 10;
     const uint64_t tp10 = sp10 + 10;
     const bool lower_in = vbl + odd <= sp10 << 2;
     const bool upper_in = (tp10 << 2) + odd <= vbr;
     if (lower_in != upper_in) {
-      return detail::drop_trailing_zeros({lower_in ? sp10 : tp10, k});
+      // The multiple of ten with its known trailing zero already dropped.
+      return detail::drop_trailing_zeros({lower_in ? sp : sp + 1, k + 1});
     }
   }
   const uint64_t t = s + 1;
