@@ -1,48 +1,11 @@
 """Float text against an independent reference built from repr()'s digits."""
-import math
 import random
-import struct
 
 import pytest
+from float_cases import random_bit_patterns as random_doubles
+from float_cases import reference_text
 
 import mervanta
-
-
-def reference_text(value):
-    """Shortest round-trip digits (repr's) in the encoder's layout."""
-    if value == 0:
-        return "-0.0" if math.copysign(1, value) < 0 else "0.0"
-    sign = "-" if value < 0 else ""
-    mantissa, _, exponent = repr(abs(value)).partition("e")
-    exponent = int(exponent or 0)
-    whole, _, fraction = mantissa.partition(".")
-    digits = (whole + fraction).lstrip("0")
-    point = len(whole) + exponent - (len(whole + fraction) - len((whole + fraction).lstrip("0")))
-    digits = digits.rstrip("0")
-    count = len(digits)
-    kk = point  # 10^(kk-1) <= |value| < 10^kk
-    k = kk - count
-    if k >= 0 and kk <= 16:
-        body = digits + "0" * k + ".0"
-    elif 1 <= kk <= 16:
-        body = digits[:kk] + "." + digits[kk:]
-    elif -4 <= kk <= 0:
-        body = "0." + "0" * -kk + digits
-    elif count == 1:
-        body = f"{digits}e{kk - 1}"
-    else:
-        body = f"{digits[0]}.{digits[1:]}e{kk - 1}"
-    return sign + body
-
-
-def random_doubles(count, seed):
-    generator = random.Random(seed)
-    values = []
-    while len(values) < count:
-        (value,) = struct.unpack("<d", generator.getrandbits(64).to_bytes(8, "little"))
-        if math.isfinite(value):
-            values.append(value)
-    return values
 
 
 EDGES = [5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, 0.1, 0.2, 0.3, 1 / 3, 2 / 3, 1e23, 9.5e-5,
