@@ -17,7 +17,7 @@ namespace {
 // One member or element. Exact scalars are written from the borrowed
 // reference (no Python code can run meanwhile); anything else is held by a
 // new reference while it is encoded.
-inline bool encode_item(PyObject* item, EncoderState& state) {
+[[gnu::always_inline]] inline bool encode_item(PyObject* item, EncoderState& state) {
   if (Outcome outcome = encode_plain_scalar(item, state); outcome != Outcome::no_match) {
     return succeeded(outcome);
   }

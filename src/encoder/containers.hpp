@@ -2,6 +2,7 @@
 #pragma once
 
 #include "encoder/encode.hpp"
+#include "encoder/plain_scalars.hpp"
 
 namespace mervanta {
 
@@ -9,9 +10,5 @@ namespace mervanta {
 [[nodiscard]] bool encode_tuple(PyObject* tuple, EncoderState& state);
 [[nodiscard]] bool encode_dict(PyObject* dict, EncoderState& state);
 [[nodiscard]] bool encode_set(PyObject* set, EncoderState& state);
-
-// Writes a value of an exact built-in scalar type (str, int, float, None,
-// True, False) without running any Python code; no_match for other types.
-[[nodiscard]] Outcome encode_plain_scalar(PyObject* value, EncoderState& state);
 
 }  // namespace mervanta

@@ -181,32 +181,6 @@ bool encode_general(PyObject* value, EncoderState& state) {
 
 }  // namespace
 
-Outcome encode_plain_scalar(PyObject* value, EncoderState& state) {
-  PyTypeObject* type = Py_TYPE(value);
-  if (type == &PyUnicode_Type) {
-    return outcome_of(write_str(value, state));
-  }
-  if (type == &PyLong_Type) {
-    return outcome_of(write_int_object(value, state));
-  }
-  if (type == &PyFloat_Type) {
-    return outcome_of(write_float(PyFloat_AsDouble(value), state));
-  }
-  if (value == Py_None) {
-    write_literal(state, "null", 4);
-    return Outcome::matched;
-  }
-  if (value == Py_True) {
-    write_literal(state, "true", 4);
-    return Outcome::matched;
-  }
-  if (value == Py_False) {
-    write_literal(state, "false", 5);
-    return Outcome::matched;
-  }
-  return Outcome::no_match;
-}
-
 bool encode_value(PyObject* value, EncoderState& state) {
   // Exact built-in types first: no user code can tell the difference from
   // walking the ordered dispatch.

@@ -2,40 +2,21 @@
 #include <cmath>
 #include <cstring>
 
-#include "encoder/digits.hpp"
 #include "encoder/writers.hpp"
 #include "float_text/shortest.hpp"
 #include "float_text/significand_digits.hpp"
 
 namespace mervanta {
 
-// Room for the sign and the stores of write_digits.
-constexpr size_t kIntegerScratch = 32;
-
-void write_integer_signed(EncoderState& state, int64_t value) {
-  state.buffer.reserve(kIntegerScratch);
-  char* out = state.buffer.tail();
-  // The magnitude as unsigned, so -2**63 works.
-  uint64_t magnitude = static_cast<uint64_t>(value);
-  size_t sign = 0;
-  if (value < 0) {
-    *out = '-';
-    magnitude = 0 - magnitude;
-    sign = 1;
-  }
-  state.buffer.commit(sign + static_cast<size_t>(write_digits(out + sign, magnitude)));
-}
-
 void write_integer_unsigned(EncoderState& state, uint64_t value) {
   state.buffer.reserve(kIntegerScratch);
   state.buffer.commit(static_cast<size_t>(write_digits(state.buffer.tail(), value)));
 }
 
-bool write_int_object(PyObject* value, EncoderState& state) {
-  int overflow = 0;
-  long long signed_value = PyLong_AsLongLongAndOverflow(value, &overflow);
+bool write_int_object_slow(PyObject* value, long long signed_value, int overflow, EncoderState& state) {
   if (overflow == 0) {
-    if (signed_value == -1 && PyErr_Occurred()) {
+    // -1 is also the error value.
+    if (PyErr_Occurred()) {
       return false;
     }
     write_integer_signed(state, signed_value);

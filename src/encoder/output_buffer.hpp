@@ -36,7 +36,7 @@ class OutputBuffer {
   void clear() noexcept { length_ = 0; }
 
   // Makes room for n more bytes; one check per write.
-  void reserve(size_t n) {
+  [[gnu::always_inline]] void reserve(size_t n) {
     if (capacity_ - length_ < n) {
       grow(n);
     }
@@ -50,18 +50,18 @@ class OutputBuffer {
     length_ += n;
   }
 
-  void put(char c) {
+  [[gnu::always_inline]] void put(char c) {
     reserve(1);
     put_unchecked(c);
   }
-  void put(const char* bytes, size_t n) {
+  [[gnu::always_inline]] void put(const char* bytes, size_t n) {
     reserve(n);
     put_unchecked(bytes, n);
   }
   void put(std::string_view text) { put(text.data(), text.size()); }
 
  private:
-  void grow(size_t n) {
+  [[gnu::noinline]] void grow(size_t n) {
     size_t wanted = length_ + n;
     if (wanted < length_) {
       throw std::bad_alloc();

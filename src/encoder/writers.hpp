@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "encoder/digits.hpp"
 #include "encoder/encoder_state.hpp"
 #include "runtime/py_ref.hpp"
 
@@ -32,10 +33,39 @@ void write_key_text(PyObject* key, std::string_view utf8, EncoderState& state);
 // A Python result that must be a str ("... is not an instance of 'str'").
 [[nodiscard]] bool encode_text_value(PyObject* value, EncoderState& state);
 
-void write_integer_signed(EncoderState& state, int64_t value);
+// Room for the sign and the stores of write_digits.
+inline constexpr size_t kIntegerScratch = 32;
+
+[[gnu::always_inline]] inline void write_integer_signed(EncoderState& state, int64_t value) {
+  state.buffer.reserve(kIntegerScratch);
+  char* out = state.buffer.tail();
+  // The magnitude as unsigned, so -2**63 works.
+  uint64_t magnitude = static_cast<uint64_t>(value);
+  size_t sign = 0;
+  if (value < 0) {
+    *out = '-';
+    magnitude = 0 - magnitude;
+    sign = 1;
+  }
+  state.buffer.commit(sign + static_cast<size_t>(write_digits(out + sign, magnitude)));
+}
 void write_integer_unsigned(EncoderState& state, uint64_t value);
+
+// What write_int_object leaves to a call: -1 (which may be an error), and
+// ints beyond the signed 64-bit range.
+[[nodiscard]] bool write_int_object_slow(PyObject* value, long long signed_value, int overflow,
+                                         EncoderState& state);
+
 // Any int (or subclass): exact decimal digits, big integers included.
-[[nodiscard]] bool write_int_object(PyObject* value, EncoderState& state);
+[[nodiscard]] [[gnu::always_inline]] inline bool write_int_object(PyObject* value, EncoderState& state) {
+  int overflow = 0;
+  const long long signed_value = PyLong_AsLongLongAndOverflow(value, &overflow);
+  if (overflow != 0 || signed_value == -1) [[unlikely]] {
+    return write_int_object_slow(value, signed_value, overflow, state);
+  }
+  write_integer_signed(state, signed_value);
+  return true;
+}
 
 // Room format_float needs: the text is at most 24 bytes, plus slack for
 // fixed-size copies.
