@@ -14,6 +14,8 @@ namespace mervanta {
 
 namespace {
 
+bool encode_list_of_size(PyObject* list, Py_ssize_t size, EncoderState& state);
+
 // One member or element. Exact scalars are written from the borrowed
 // reference (no Python code can run meanwhile); anything else is held by a
 // new reference while it is encoded.
@@ -21,14 +23,22 @@ namespace {
   if (Outcome outcome = encode_plain_scalar(item, state); outcome != Outcome::no_match) {
     return succeeded(outcome);
   }
-  Ref hold = Ref::borrow(item);
   // Nested containers next, without testing the scalar types again.
   PyTypeObject* type = Py_TYPE(item);
+  if (type == &PyList_Type) {
+    const Py_ssize_t size = PyList_Size(item);
+    // An empty list outside pretty mode is "[]", with nothing to guard or
+    // walk: the most common container in many documents.
+    if (size == 0 && !state.settings.pretty && NestingGuard::enters_freely(state.nesting)) {
+      state.buffer.put("[]", 2);
+      return true;
+    }
+    Ref hold = Ref::borrow(item);
+    return encode_list_of_size(item, size, state);
+  }
+  Ref hold = Ref::borrow(item);
   if (type == &PyDict_Type) {
     return encode_dict(item, state);
-  }
-  if (type == &PyList_Type) {
-    return encode_list(item, state);
   }
   return encode_value(item, state);
 }
@@ -195,12 +205,11 @@ namespace {
 // while Python code runs for one of its items: it then ends early, and items
 // appended meanwhile are not written. A tuple cannot change.
 template <Py_ssize_t (*Size)(PyObject*), PyObject* (*GetItem)(PyObject*, Py_ssize_t), bool Mutable>
-bool encode_sequence(PyObject* sequence, EncoderState& state) {
+bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderState& state) {
   NestingGuard guard(state.nesting);
   if (!guard.enter(kEncodingNesting)) {
     return false;
   }
-  const Py_ssize_t initial_size = Size(sequence);
   Py_ssize_t current_size = initial_size;
   write_container_open(state, '[');
   for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
@@ -219,14 +228,16 @@ bool encode_sequence(PyObject* sequence, EncoderState& state) {
   return true;
 }
 
-}  // namespace
-
-bool encode_list(PyObject* list, EncoderState& state) {
-  return encode_sequence<PyList_Size, PyList_GetItem, true>(list, state);
+bool encode_list_of_size(PyObject* list, Py_ssize_t size, EncoderState& state) {
+  return encode_sequence<PyList_Size, PyList_GetItem, true>(list, size, state);
 }
 
+}  // namespace
+
+bool encode_list(PyObject* list, EncoderState& state) { return encode_list_of_size(list, PyList_Size(list), state); }
+
 bool encode_tuple(PyObject* tuple, EncoderState& state) {
-  return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, state);
+  return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, PyTuple_Size(tuple), state);
 }
 
 bool encode_dict(PyObject* dict, EncoderState& state) {

@@ -35,6 +35,11 @@ class NestingGuard {
     }
   }
 
+  // Whether entering one more level at this depth always succeeds without
+  // consulting anything: a container that writes nothing inside may then
+  // skip the guard.
+  static bool enters_freely(uint32_t depth) noexcept { return depth < kUncountedLevels; }
+
   [[nodiscard]] bool enter(const NestingMessages& messages) {
     // The interpreter's recursion counter is consulted only past the first
     // levels, which every document has and which cannot run away.

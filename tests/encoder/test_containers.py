@@ -37,6 +37,8 @@ def panic_type():
         ({}, {"indent": 2}, "{\n  \n}"),
         ([], {"indent": 0}, "[\n\n]"),
         ([1, [2, 3]], {"indent": 2}, "[\n  1,\n  [\n    2,\n    3\n  ]\n]"),
+        ({"a": [], "b": [[]]}, {}, '{"a": [], "b": [[]]}'),
+        ({"a": [[]]}, {"indent": 2}, '{\n  "a": [\n    [\n      \n    ]\n  ]\n}'),
         ({"a": 1, "b": 2}, {}, '{"a": 1, "b": 2}'),
         ({"a": [1, 2]}, {"indent": True}, '{\n "a": [\n  1,\n  2\n ]\n}'),
         ({"a": [1, 2]}, {"indent": "\t"}, '{"a": [1, 2]}'),
@@ -333,6 +335,15 @@ class TestDefault:
 
 
 class TestNesting:
+    def test_empty_list_beyond_the_depth_limit_still_raises(self):
+        value = []
+        for _ in range(1100):
+            value = [value]
+        with pytest.raises(RecursionError):
+            dumps(value)
+        with pytest.raises(RecursionError):
+            dumps({"a": value})
+
     def test_five_hundred_levels_encode(self):
         value = []
         for _ in range(500):
