@@ -83,6 +83,9 @@ struct EncoderState {
   const Separator item_separator;
   const Separator key_separator;
   KeyMemo key_memo;
+  // Objects opened so far. Keys are remembered from the second object on: a
+  // document that is a single object would only pay for the memo.
+  uint64_t objects_opened = 0;
   uint64_t indent_level = 0;
   // Containers and hook results currently open; bounds runaway nesting.
   uint32_t nesting = 0;
@@ -104,6 +107,7 @@ void write_line_break(EncoderState& state);
 // Layout shared by every array and object writer: opening bracket, item
 // separators and closing bracket, with the pretty-mode line breaks.
 inline void write_container_open(EncoderState& state, char bracket) {
+  state.objects_opened += bracket == '{';
   state.buffer.put(bracket);
   if (state.settings.pretty) {
     ++state.indent_level;

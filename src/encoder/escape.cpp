@@ -202,16 +202,34 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) 
   return out;
 }
 
-// Strings of up to 16 bytes that need no escape (most keys and many values):
-// one load, one test and one store of the quoted text. False when the text is
-// longer or needs an escape; nothing is written then.
+// Strings of up to 32 bytes that need no escape (keys, names, e-mail
+// addresses, many values): one or two loads, tests and stores of the quoted
+// text. False when the text is longer or needs an escape; nothing is written
+// then.
 template <bool EnsureAscii>
 inline bool write_short_plain(OutputBuffer& buffer, const unsigned char* in, size_t length) {
   constexpr size_t kShort = 16;
-  if (length > kShort) {
-    return false;
-  }
 #if MERVANTA_USE_SSE2
+  if (length > kShort) {
+    if (length > 2 * kShort) {
+      return false;
+    }
+    // Two blocks inside the text, the second ending at its last byte; they
+    // overlap when it is shorter than 32 bytes.
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + length - kShort));
+    if ((special_mask<EnsureAscii>(head) | special_mask<EnsureAscii>(tail)) != 0) {
+      return false;
+    }
+    buffer.reserve(2 * kShort + 2);
+    char* out = buffer.tail();
+    out[0] = '"';
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), head);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1 + length - kShort), tail);
+    out[length + 1] = '"';
+    buffer.commit(length + 2);
+    return true;
+  }
   __m128i block;
   if (kMayReadPastEnd && load_stays_in_page(in)) {
     block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
@@ -229,6 +247,9 @@ inline bool write_short_plain(OutputBuffer& buffer, const unsigned char* in, siz
   out[0] = '"';
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), block);
 #else
+  if (length > kShort) {
+    return false;
+  }
   for (size_t i = 0; i < length; ++i) {
     if (needs_escape<EnsureAscii>(in[i])) {
       return false;

@@ -29,7 +29,12 @@ void copy_into_room(const KeyMemo::Entry* entry, EncoderState& state) {
   state.buffer.commit(entry->length);
 }
 
+bool memo_in_use(const EncoderState& state) { return state.objects_opened > 1; }
+
 bool copy_remembered(PyObject* key, EncoderState& state) {
+  if (!memo_in_use(state)) {
+    return false;
+  }
   const KeyMemo::Entry* entry = state.key_memo.find(key);
   if (entry == nullptr) {
     return false;
@@ -43,7 +48,7 @@ void write_and_remember(PyObject* key, std::string_view utf8, EncoderState& stat
   const size_t start = state.buffer.size();
   write_escaped_string(state, utf8.data(), utf8.size());
   // Only an exact str is certain to have the same text next time.
-  if (Py_TYPE(key) == &PyUnicode_Type) {
+  if (Py_TYPE(key) == &PyUnicode_Type && memo_in_use(state)) {
     state.key_memo.remember(key, start, state.buffer.size() - start);
   }
 }
@@ -67,7 +72,7 @@ bool write_fresh_key(PyObject* key, EncoderState& state) {
 bool write_member_head(PyObject* key, bool first, EncoderState& state) {
   // A remembered key between short separators, outside pretty mode (which
   // breaks lines after the item separator), takes one reservation.
-  const KeyMemo::Entry* entry = state.key_memo.find(key);
+  const KeyMemo::Entry* entry = memo_in_use(state) ? state.key_memo.find(key) : nullptr;
   if (entry != nullptr && !state.settings.pretty && state.item_separator.is_short() &&
       state.key_separator.is_short()) {
     state.buffer.reserve(2 * Separator::kRoom + std::max(entry->length, kShortKey));

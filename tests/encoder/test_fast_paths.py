@@ -10,8 +10,9 @@ import mervanta
 SPECIALS = ['"', "\\", "\n", "\x00", "\x1f", "\u00e9", "\u4e2d", "\U0001f600"]
 
 
-def texts_around_16():
-    for length in range(0, 20):
+def short_texts():
+    # Across the one-block and two-block short paths (16 and 32 bytes).
+    for length in range(0, 36):
         yield "a" * length
         for special in SPECIALS:
             for position in range(length):
@@ -20,7 +21,7 @@ def texts_around_16():
 
 @pytest.mark.parametrize("ensure_ascii", [True, False])
 def test_short_strings_match_json(ensure_ascii):
-    for text in texts_around_16():
+    for text in short_texts():
         expected = json.dumps(text, ensure_ascii=ensure_ascii)
         assert mervanta.dumps(text, ensure_ascii=ensure_ascii) == expected, repr(text)
         member = json.dumps({text: [text]}, ensure_ascii=ensure_ascii)
@@ -37,7 +38,7 @@ def test_delete_character_is_written_as_is(ensure_ascii):
 
 
 def test_short_strings_as_bytes():
-    for text in texts_around_16():
+    for text in short_texts():
         assert mervanta.dumpb([text, {text: text}]) == json.dumps([text, {text: text}], ensure_ascii=False).encode()
 
 
