@@ -1,15 +1,15 @@
 """Writes src/float_text/power_table.hpp: 10^j for j in [-342, 324] as 128-bit
 significands, normalised so bit 127 is set and truncated toward zero.
 
-The reader (Eisel-Lemire) uses these as they are; the writer (Schubfach)
-derives its 126-bit constants floor(10^j 2^(125-e)) + 1 from them.
+The reader (Eisel-Lemire) uses these as they are; the writer (Dragonbox)
+rounds the inexact ones up.
 
     python scripts/gen_power_table.py > src/float_text/power_table.hpp
 """
 from fractions import Fraction
 
 LOWEST = -342  # below 10^-342 every 19-digit significand rounds to zero
-HIGHEST = 324  # the writer needs 10^324 for the smallest subnormals
+HIGHEST = 326  # the writer needs 10^326 for the smallest subnormals
 
 
 def significand(power):

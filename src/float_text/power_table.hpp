@@ -8,9 +8,9 @@
 namespace mervanta::float_text {
 
 inline constexpr int kLowestPower = -342;
-inline constexpr int kHighestPower = 324;
+inline constexpr int kHighestPower = 326;
 
-alignas(16) inline constexpr uint64_t kPowersOfTen128[667][2] = {
+alignas(16) inline constexpr uint64_t kPowersOfTen128[669][2] = {
     {0xeef453d6923bd65a, 0x113faa2906a13b3f},  // 10^-342
     {0x9558b4661b6565f8, 0x4ac7ca59a424c507},  // 10^-341
     {0xbaaee17fa23ebf76, 0x5d79bcf00d2df649},  // 10^-340
@@ -678,6 +678,8 @@ alignas(16) inline constexpr uint64_t kPowersOfTen128[667][2] = {
     {0xca5e89b18b602368, 0x385bb19cb14bdfc4},  // 10^322
     {0xfcf62c1dee382c42, 0x46729e03dd9ed7b5},  // 10^323
     {0x9e19db92b4e31ba9, 0x6c07a2c26a8346d1},  // 10^324
+    {0xc5a05277621be293, 0xc7098b7305241885},  // 10^325
+    {0xf70867153aa2db38, 0xb8cbee4fc66d1ea7},  // 10^326
 };
 
 }  // namespace mervanta::float_text
