@@ -75,35 +75,60 @@ size_t format_float(double value, char* scratch) {
     return static_cast<size_t>(out + 3 - scratch);
   }
   const float_text::Decimal decimal = float_text::shortest_decimal(value);
-  // The digits go straight to their place; fixed-size copies may move a few
-  // bytes past them, which the scratch area has room for.
+  // The digits go out as one block of sixteen, stored whole; the bytes past
+  // the text land in the scratch area's slack. Fewer digits are scaled up to
+  // sixteen, so the block starts with the first digit; a seventeenth leads.
   // 10^(kk-1) <= value < 10^kk; k is the exponent of the last digit.
+  uint64_t significand = decimal.significand;
   const int k = decimal.exponent;
-  const int count = float_text::write_significand(out, decimal.significand);
+  const int count = count_digits(significand);
   const int kk = count + k;
-  if (k >= 0 && kk <= 16) {
-    std::memset(out + count, '0', 16);
-    out += kk;
-    std::memcpy(out, ".0", 2);
-    out += 2;
-  } else if (kk >= 1 && kk <= 16) {
-    // At most 16 digits follow the point.
-    std::memmove(out + kk + 1, out + kk, 16);
-    out[kk] = '.';
-    out += count + 1;
-  } else if (kk >= -4 && kk <= 0) {
-    char digits[24];
-    std::memcpy(digits, out, 24);
-    std::memcpy(out, "0.000000", 8);
-    out += 2 - kk;
-    std::memcpy(out, digits, 24);
-    out += count;
+  char lead = 0;
+  if (count == 17) {
+    constexpr uint64_t kSixteenDigits = 10000000000000000;
+    lead = static_cast<char>('0' + significand / kSixteenDigits);
+    significand %= kSixteenDigits;
   } else {
-    if (count > 1) {
-      std::memmove(out + 2, out + 1, 16);
-      out[1] = '.';
+    significand *= kPowersOfTen[16 - count];
+  }
+  const float_text::DigitBlock block = float_text::sixteen_digits(significand);
+  if (kk >= 1 && kk <= 16) {
+    if (k >= 0) {
+      // An integer of at most 16 digits: the block's zeros fill it out.
+      float_text::store_block(out, block);
+      out += kk;
+      std::memcpy(out, ".0", 2);
+      out += 2;
+    } else if (count < 17) {
+      float_text::store_block_with_point(out, block, kk);
       out += count + 1;
     } else {
+      *out = lead;
+      float_text::store_block_with_point(out + 1, block, kk - 1);
+      out += 18;
+    }
+  } else if (kk >= -4 && kk <= 0) {
+    std::memcpy(out, "0.000000", 8);
+    out += 2 - kk;
+    if (count == 17) {
+      *out++ = lead;
+      float_text::store_block(out, block);
+      out += 16;
+    } else {
+      float_text::store_block(out, block);
+      out += count;
+    }
+  } else {
+    if (count == 17) {
+      out[0] = lead;
+      out[1] = '.';
+      float_text::store_block(out + 2, block);
+      out += 18;
+    } else if (count > 1) {
+      float_text::store_block_with_point(out, block, 1);
+      out += count + 1;
+    } else {
+      float_text::store_block(out, block);
       out += 1;
     }
     *out++ = 'e';

@@ -23,14 +23,11 @@ struct Decimal {
 
 namespace detail {
 
-// 10^power's 128 leading bits rounded up. The table truncates; it is exact
-// only for 10^0 to 10^55 (5^55 < 2^128).
+// 10^power's 128 leading bits rounded up, power in [kWriterLowestPower,
+// kHighestPower].
 inline Uint128Parts power_of_ten_rounded_up(int power) {
-  Uint128Parts parts = power_of_ten(power);
-  const uint64_t inexact = static_cast<unsigned>(power) > 55;
-  parts.low += inexact;
-  parts.high += parts.low < inexact;
-  return parts;
+  const uint64_t* entry = kPowersOfTen128Up[power - kWriterLowestPower];
+  return {entry[0], entry[1]};
 }
 
 // The bits 64..191 of the 192-bit u x cache.
@@ -144,7 +141,7 @@ inline Decimal shortest_decimal(double value) {
     c = fraction | kHiddenBit;
     q = biased - 1075;
     // An integer below 2^53 is its own shortest decimal.
-    if (q < 0 && q > -53 && (c & ((uint64_t{1} << -q) - 1)) == 0) {
+    if (q < 0 && q > -53 && (c << (64 + q)) == 0) {
       return {c >> -q, 0};
     }
     if (fraction == 0 && biased > 1) {
