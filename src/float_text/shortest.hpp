@@ -122,17 +122,16 @@ inline Decimal shorter_interval(int q) {
 
 }  // namespace detail
 
-// A finite, nonzero, positive double. Integers below 2^53 come back as they
-// are (trailing zeros kept, exponent 0); every other result has none.
-inline Decimal shortest_decimal(double value) {
+// The IEEE bits of a finite, nonzero, positive double. Integers below 2^53
+// come back as they are (trailing zeros kept, exponent 0); every other result
+// has none.
+inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   constexpr int kSignificandBits = 52;
   constexpr uint64_t kHiddenBit = uint64_t{1} << kSignificandBits;
   // The interval is scaled to [100, 1000) units: the first try divides by 1000.
   constexpr int kKappa = 2;
   constexpr uint32_t kBigDivisor = 1000;
   constexpr uint32_t kSmallDivisor = 100;
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
   const uint64_t fraction = bits & (kHiddenBit - 1);
   const int biased = static_cast<int>(bits >> kSignificandBits);
   uint64_t c;
@@ -205,6 +204,12 @@ inline Decimal shortest_decimal(double value) {
     }
   }
   return {significand, minus_k + kKappa};
+}
+
+inline Decimal shortest_decimal(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return shortest_decimal_of_bits(bits);
 }
 
 }  // namespace mervanta::float_text
