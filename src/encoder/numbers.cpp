@@ -64,37 +64,11 @@ bool write_int_object(PyObject* value, EncoderState& state) {
   return true;
 }
 
-size_t format_float(double value, char* scratch) {
-  constexpr uint64_t kSignBit = uint64_t{1} << 63;
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  char* out = scratch;
-  // Signs come mixed in real data: no branch to mispredict.
-  *out = '-';
-  out += bits >> 63;
-  bits &= ~kSignBit;
-  if (bits == 0) {
-    std::memcpy(out, "0.0", 3);
-    return static_cast<size_t>(out + 3 - scratch);
-  }
-  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits(bits);
-  // The digits go out as one block of sixteen, stored whole; the bytes past
-  // the text land in the scratch area's slack. Fewer digits are scaled up to
-  // sixteen, so the block starts with the first digit; a seventeenth leads.
-  // 10^(kk-1) <= value < 10^kk; k is the exponent of the last digit.
-  uint64_t significand = decimal.significand;
-  const int k = decimal.exponent;
-  const int count = count_digits(significand);
+// The text of significand x 10^k with count digits, 10^(kk-1) <= value <
+// 10^kk, from its digit block; lead is the first of 17 digits, else unused.
+template <class Block>
+char* lay_out_float(char* out, const Block& block, int count, int k, char lead) {
   const int kk = count + k;
-  char lead = 0;
-  if (count == 17) {
-    constexpr uint64_t kSixteenDigits = 10000000000000000;
-    lead = static_cast<char>('0' + significand / kSixteenDigits);
-    significand %= kSixteenDigits;
-  } else {
-    significand *= kPowersOfTen[16 - count];
-  }
-  const float_text::DigitBlock block = float_text::sixteen_digits(significand);
   if (kk >= 1 && kk <= 16) {
     if (k >= 0) {
       // An integer of at most 16 digits: the block's zeros fill it out.
@@ -141,6 +115,43 @@ size_t format_float(double value, char* scratch) {
       exponent = -exponent;
     }
     out += write_small_digits(out, static_cast<uint32_t>(exponent));
+  }
+  return out;
+}
+
+size_t format_float(double value, char* scratch) {
+  constexpr uint64_t kSignBit = uint64_t{1} << 63;
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  char* out = scratch;
+  // Signs come mixed in real data: no branch to mispredict.
+  *out = '-';
+  out += bits >> 63;
+  bits &= ~kSignBit;
+  if (bits == 0) {
+    std::memcpy(out, "0.0", 3);
+    return static_cast<size_t>(out + 3 - scratch);
+  }
+  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits(bits);
+  // The digits go out as one block, stored whole; the bytes past the text
+  // land in the scratch area's slack. Fewer digits are scaled up to the
+  // block's width, so it starts with the first digit; a seventeenth leads.
+  uint64_t significand = decimal.significand;
+  const int count = count_digits(significand);
+  if (count <= 8) {
+    const float_text::ShortDigitBlock block =
+        float_text::eight_digits(static_cast<uint32_t>(significand * kPowersOfTen[8 - count]));
+    out = lay_out_float(out, block, count, decimal.exponent, 0);
+  } else {
+    char lead = 0;
+    if (count == 17) {
+      constexpr uint64_t kSixteenDigits = 10000000000000000;
+      lead = static_cast<char>('0' + significand / kSixteenDigits);
+      significand %= kSixteenDigits;
+    } else {
+      significand *= kPowersOfTen[16 - count];
+    }
+    out = lay_out_float(out, float_text::sixteen_digits(significand), count, decimal.exponent, lead);
   }
   return static_cast<size_t>(out - scratch);
 }

@@ -94,4 +94,38 @@ inline void store_block_with_point(char* out, const DigitBlock& block, int point
 
 #endif
 
+// At most eight digits, scaled up to exactly eight, in one word: the SWAR
+// twin of the block for short significands, cheaper than the sixteen.
+struct ShortDigitBlock {
+  uint64_t digits;  // the first digit in the lowest byte
+};
+
+// value < 10^8. Splits by 10^4, then every lane by 100, then by 10, all
+// lanes at once: x * 10486 >> 20 is x / 100 below 10^4, x * 103 >> 10 is
+// x / 10 below 100.
+inline ShortDigitBlock eight_digits(uint32_t value) {
+  const uint64_t high = value / 10000;
+  const uint64_t fours = high | ((value - high * 10000) << 32);
+  const uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
+  const uint64_t twos = hundreds | ((fours - hundreds * 100) << 16);
+  const uint64_t tens = ((twos * 103) >> 10) & 0x000F000F000F000F;
+  const uint64_t ones = (twos - tens * 10) << 8;
+  return {(tens | ones) + 0x3030303030303030};
+}
+
+// Sixteen bytes: the eight digits, then zeros.
+inline void store_block(char* out, ShortDigitBlock block) {
+  std::memcpy(out, &block.digits, 8);
+  std::memcpy(out + 8, "00000000", 8);
+}
+
+// point in [1, 7]: nine bytes at out.
+inline void store_block_with_point(char* out, ShortDigitBlock block, int point) {
+  std::memcpy(out + 1, &block.digits, 8);
+  const uint64_t before = (uint64_t{1} << (8 * point)) - 1;
+  const uint64_t merged = (block.digits & before) | ((block.digits << 8) & ~before);
+  std::memcpy(out, &merged, 8);
+  out[point] = '.';
+}
+
 }  // namespace mervanta::float_text
