@@ -139,8 +139,10 @@ size_t format_float(double value, char* scratch) {
   uint64_t significand = decimal.significand;
   const int count = count_digits(significand);
   if (count <= 8) {
+    // One digit (1e-07, 5e-324, 2.0): seven zeros after it need no arithmetic.
     const float_text::ShortDigitBlock block =
-        float_text::eight_digits(static_cast<uint32_t>(significand * kPowersOfTen[8 - count]));
+        count == 1 ? float_text::ShortDigitBlock{0x3030303030303030 + significand}
+                   : float_text::eight_digits(static_cast<uint32_t>(significand * kPowersOfTen[8 - count]));
     out = lay_out_float(out, block, count, decimal.exponent, 0);
   } else {
     char lead = 0;
