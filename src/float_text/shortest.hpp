@@ -7,6 +7,7 @@
 // could matter.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -29,6 +30,25 @@ inline Uint128Parts power_of_ten_rounded_up(int power) {
   const uint64_t* entry = kPowersOfTen128Up[power - kWriterLowestPower];
   return {entry[0], entry[1]};
 }
+
+// Per biased exponent, the decimal scale of the common interval: saves the
+// logarithms on every call.
+struct Scale {
+  int16_t minus_k;
+  int8_t beta;
+};
+
+inline constexpr int kKappa = 2;
+
+inline constexpr std::array<Scale, 2047> kScales = [] {
+  std::array<Scale, 2047> scales{};
+  for (int biased = 0; biased < 2047; ++biased) {
+    const int q = biased == 0 ? -1074 : biased - 1075;
+    const int minus_k = floor_log10_pow2(q) - kKappa;
+    scales[biased] = {static_cast<int16_t>(minus_k), static_cast<int8_t>(q + floor_log2_pow10(-minus_k))};
+  }
+  return scales;
+}();
 
 // The bits 64..191 of the 192-bit u x cache.
 inline Uint128Parts multiply_upper(uint64_t u, Uint128Parts cache) {
@@ -129,7 +149,7 @@ inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   constexpr int kSignificandBits = 52;
   constexpr uint64_t kHiddenBit = uint64_t{1} << kSignificandBits;
   // The interval is scaled to [100, 1000) units: the first try divides by 1000.
-  constexpr int kKappa = 2;
+  constexpr int kKappa = detail::kKappa;
   constexpr uint32_t kBigDivisor = 1000;
   constexpr uint32_t kSmallDivisor = 100;
   const uint64_t fraction = bits & (kHiddenBit - 1);
@@ -153,8 +173,9 @@ inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   // With k = kKappa - floor(q log10 2), the interval (c -+ 1/2) 2^q 10^k is
   // delta = 2^q 10^k wide, 100 <= delta < 1000. Both ends belong to it when
   // c is even (reading rounds ties to even).
-  const int minus_k = floor_log10_pow2(q) - kKappa;
-  const int beta = q + floor_log2_pow10(-minus_k);
+  const detail::Scale scale = detail::kScales[biased];
+  const int minus_k = scale.minus_k;
+  const int beta = scale.beta;
   const Uint128Parts cache = detail::power_of_ten_rounded_up(-minus_k);
   const uint32_t delta = static_cast<uint32_t>(cache.high >> (63 - beta));
   const uint64_t two_c = c << 1;
