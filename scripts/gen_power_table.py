@@ -1,25 +1,29 @@
 """Writes src/float_text/power_table.hpp: 10^j for j in [-342, 324] as 128-bit
 significands, normalised so bit 127 is set and truncated toward zero.
 
-The reader (Eisel-Lemire) uses these as they are; the writer (Schubfach)
-derives its 126-bit constants floor(10^j 2^(125-e)) + 1 from them.
+The reader (Eisel-Lemire) uses these as they are. The writer (Dragonbox) has
+its own table over the range it needs, the inexact values rounded up.
 
     python scripts/gen_power_table.py > src/float_text/power_table.hpp
 """
 from fractions import Fraction
 
 LOWEST = -342  # below 10^-342 every 19-digit significand rounds to zero
-HIGHEST = 324  # the writer needs 10^324 for the smallest subnormals
+HIGHEST = 326  # the writer needs 10^326 for the smallest subnormals
+WRITER_LOWEST = -292  # 10^-292 for the largest doubles
 
 
-def significand(power):
-    """floor(10^power * 2^(127 - e)) where 2^e <= 10^power < 2^(e + 1)."""
+def significand(power, round_up=False):
+    """floor(10^power * 2^(127 - e)) where 2^e <= 10^power < 2^(e + 1), or
+    its ceiling."""
     value = Fraction(10) ** power
     e = value.numerator.bit_length() - value.denominator.bit_length()
     if Fraction(2) ** e > value:
         e -= 1
     scaled = value * Fraction(2) ** (127 - e)
     result = scaled.numerator // scaled.denominator
+    if round_up and scaled.denominator != 1:
+        result += 1
     assert 1 << 127 <= result < 1 << 128
     return result
 
@@ -40,6 +44,15 @@ def main():
     print(f"alignas(16) inline constexpr uint64_t kPowersOfTen128[{HIGHEST - LOWEST + 1}][2] = {{")
     for power in range(LOWEST, HIGHEST + 1):
         value = significand(power)
+        print(f"    {{0x{value >> 64:016x}, 0x{value & (2**64 - 1):016x}}},  // 10^{power}")
+    print("};")
+    print()
+    print("// The same significands rounded up, for the writer.")
+    print(f"inline constexpr int kWriterLowestPower = {WRITER_LOWEST};")
+    print()
+    print(f"alignas(16) inline constexpr uint64_t kPowersOfTen128Up[{HIGHEST - WRITER_LOWEST + 1}][2] = {{")
+    for power in range(WRITER_LOWEST, HIGHEST + 1):
+        value = significand(power, round_up=True)
         print(f"    {{0x{value >> 64:016x}, 0x{value & (2**64 - 1):016x}}},  // 10^{power}")
     print("};")
     print()

@@ -45,46 +45,48 @@ bool write_int_object_slow(PyObject* value, long long signed_value, int overflow
   return true;
 }
 
-size_t format_float(double value, char* scratch) {
-  char* out = scratch;
-  if (std::signbit(value)) {
-    *out++ = '-';
-    value = -value;
-  }
-  if (value == 0.0) {
-    std::memcpy(out, "0.0", 3);
-    return static_cast<size_t>(out + 3 - scratch);
-  }
-  const float_text::Decimal decimal = float_text::shortest_decimal(value);
-  // The digits go straight to their place; fixed-size copies may move a few
-  // bytes past them, which the scratch area has room for.
-  // 10^(kk-1) <= value < 10^kk; k is the exponent of the last digit.
-  const int k = decimal.exponent;
-  const int count = float_text::write_significand(out, decimal.significand);
+// The text of significand x 10^k with count digits, 10^(kk-1) <= value <
+// 10^kk, from its digit block; lead is the first of 17 digits, else unused.
+template <class Block>
+char* lay_out_float(char* out, const Block& block, int count, int k, char lead) {
   const int kk = count + k;
-  if (k >= 0 && kk <= 16) {
-    std::memset(out + count, '0', 16);
-    out += kk;
-    std::memcpy(out, ".0", 2);
-    out += 2;
-  } else if (kk >= 1 && kk <= 16) {
-    // At most 16 digits follow the point.
-    std::memmove(out + kk + 1, out + kk, 16);
-    out[kk] = '.';
-    out += count + 1;
-  } else if (kk >= -4 && kk <= 0) {
-    char digits[24];
-    std::memcpy(digits, out, 24);
-    std::memcpy(out, "0.000000", 8);
-    out += 2 - kk;
-    std::memcpy(out, digits, 24);
-    out += count;
-  } else {
-    if (count > 1) {
-      std::memmove(out + 2, out + 1, 16);
-      out[1] = '.';
+  if (kk >= 1 && kk <= 16) {
+    if (k >= 0) {
+      // An integer of at most 16 digits: the block's zeros fill it out.
+      float_text::store_block(out, block);
+      out += kk;
+      std::memcpy(out, ".0", 2);
+      out += 2;
+    } else if (count < 17) {
+      float_text::store_block_with_point(out, block, kk);
       out += count + 1;
     } else {
+      *out = lead;
+      float_text::store_block_with_point(out + 1, block, kk - 1);
+      out += 18;
+    }
+  } else if (kk >= -4 && kk <= 0) {
+    std::memcpy(out, "0.000000", 8);
+    out += 2 - kk;
+    if (count == 17) {
+      *out++ = lead;
+      float_text::store_block(out, block);
+      out += 16;
+    } else {
+      float_text::store_block(out, block);
+      out += count;
+    }
+  } else {
+    if (count == 17) {
+      out[0] = lead;
+      out[1] = '.';
+      float_text::store_block(out + 2, block);
+      out += 18;
+    } else if (count > 1) {
+      float_text::store_block_with_point(out, block, 1);
+      out += count + 1;
+    } else {
+      float_text::store_block(out, block);
       out += 1;
     }
     *out++ = 'e';
@@ -94,6 +96,45 @@ size_t format_float(double value, char* scratch) {
       exponent = -exponent;
     }
     out += write_small_digits(out, static_cast<uint32_t>(exponent));
+  }
+  return out;
+}
+
+size_t format_float(double value, char* scratch) {
+  constexpr uint64_t kSignBit = uint64_t{1} << 63;
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  char* out = scratch;
+  // Signs come mixed in real data: no branch to mispredict.
+  *out = '-';
+  out += bits >> 63;
+  bits &= ~kSignBit;
+  if (bits == 0) {
+    std::memcpy(out, "0.0", 3);
+    return static_cast<size_t>(out + 3 - scratch);
+  }
+  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits(bits);
+  // The digits go out as one block, stored whole; the bytes past the text
+  // land in the scratch area's slack. Fewer digits are scaled up to the
+  // block's width, so it starts with the first digit; a seventeenth leads.
+  uint64_t significand = decimal.significand;
+  const int count = count_digits(significand);
+  if (count <= 8) {
+    // One digit (1e-07, 5e-324, 2.0): seven zeros after it need no arithmetic.
+    const float_text::ShortDigitBlock block =
+        count == 1 ? float_text::ShortDigitBlock{0x3030303030303030 + significand}
+                   : float_text::eight_digits(static_cast<uint32_t>(significand * kPowersOfTen[8 - count]));
+    out = lay_out_float(out, block, count, decimal.exponent, 0);
+  } else {
+    char lead = 0;
+    if (count == 17) {
+      constexpr uint64_t kSixteenDigits = 10000000000000000;
+      lead = static_cast<char>('0' + significand / kSixteenDigits);
+      significand %= kSixteenDigits;
+    } else {
+      significand *= kPowersOfTen[16 - count];
+    }
+    out = lay_out_float(out, float_text::sixteen_digits(significand), count, decimal.exponent, lead);
   }
   return static_cast<size_t>(out - scratch);
 }

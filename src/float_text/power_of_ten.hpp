@@ -20,15 +20,15 @@ inline Uint128Parts power_of_ten(int power) {
 }
 
 // floor(log10(2^e)) for |e| <= 5456.
-inline int floor_log10_pow2(int e) { return static_cast<int>((int64_t{e} * 661971961083) >> 41); }
+constexpr int floor_log10_pow2(int e) { return static_cast<int>((int64_t{e} * 661971961083) >> 41); }
 
 // floor(log10(3/4 * 2^e)) for |e| <= 5456.
-inline int floor_log10_three_quarters_pow2(int e) {
+constexpr int floor_log10_three_quarters_pow2(int e) {
   return static_cast<int>((int64_t{e} * 661971961083 - 274743187321) >> 41);
 }
 
 // floor(log2(10^e)) for |e| <= 1650.
-inline int floor_log2_pow10(int e) { return static_cast<int>((int64_t{e} * 913124641741) >> 38); }
+constexpr int floor_log2_pow10(int e) { return static_cast<int>((int64_t{e} * 913124641741) >> 38); }
 
 inline uint64_t multiply_high(uint64_t a, uint64_t b) {
   return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);

@@ -1,9 +1,14 @@
-// Shortest round-trip decimal of a double: Schubfach, after Raffaello
-// Giulietti, "The Schubfach way to render doubles" (2020). Among the decimals
-// that read back to the double it picks the one with the fewest digits, then
-// the nearest, ties to an even last digit; the same digits as repr().
+// Shortest round-trip decimal of a double: Dragonbox, after Junekey Jeon,
+// "Dragonbox: A New Floating-Point Binary-to-Decimal Conversion Algorithm"
+// (2020, revised 2024). Among the decimals that read back to the double it
+// picks the one with the fewest digits, then the nearest, ties to an even
+// last digit; the same digits as repr(). The common case costs one 64x128
+// multiply; the interval's ends are only looked at when a remainder says they
+// could matter.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -19,36 +24,134 @@ struct Decimal {
 
 namespace detail {
 
-// g x cp / 2^127 rounded to odd, g = high63 x 2^63 + low63 (126 bits): the
-// odd low bit keeps "exactly on a boundary" apart from "just past it".
-inline uint64_t round_to_odd(uint64_t high63, uint64_t low63, uint64_t cp) {
-  const uint64_t x1 = multiply_high(low63, cp);
-  const unsigned __int128 y = static_cast<unsigned __int128>(high63) * cp;
-  const uint64_t y0 = static_cast<uint64_t>(y);
-  const uint64_t y1 = static_cast<uint64_t>(y >> 64);
-  const uint64_t z = (y0 >> 1) + x1;
-  const uint64_t mask63 = (uint64_t{1} << 63) - 1;
-  return (y1 + (z >> 63)) | (((z & mask63) + mask63) >> 63);
+// 10^power's 128 leading bits rounded up, power in [kWriterLowestPower,
+// kHighestPower].
+inline Uint128Parts power_of_ten_rounded_up(int power) {
+  const uint64_t* entry = kPowersOfTen128Up[power - kWriterLowestPower];
+  return {entry[0], entry[1]};
 }
 
-inline Decimal drop_trailing_zeros(Decimal decimal) {
-  while (decimal.significand % 10 == 0) {
-    decimal.significand /= 10;
-    ++decimal.exponent;
+// Per biased exponent, the decimal scale of the common interval: saves the
+// logarithms on every call.
+struct Scale {
+  int16_t minus_k;
+  int8_t beta;
+};
+
+inline constexpr int kKappa = 2;
+
+inline constexpr std::array<Scale, 2047> kScales = [] {
+  std::array<Scale, 2047> scales{};
+  for (int biased = 0; biased < 2047; ++biased) {
+    const int q = biased == 0 ? -1074 : biased - 1075;
+    const int minus_k = floor_log10_pow2(q) - kKappa;
+    scales[biased] = {static_cast<int16_t>(minus_k), static_cast<int8_t>(q + floor_log2_pow10(-minus_k))};
   }
+  return scales;
+}();
+
+// The bits 64..191 of the 192-bit u x cache.
+inline Uint128Parts multiply_upper(uint64_t u, Uint128Parts cache) {
+  unsigned __int128 product = static_cast<unsigned __int128>(u) * cache.high;
+  product += multiply_high(u, cache.low);
+  return {static_cast<uint64_t>(product >> 64), static_cast<uint64_t>(product)};
+}
+
+struct Parity {
+  bool odd;
+  bool integer;
+};
+
+// Parity of floor(u x 2^(beta-1) x 10^k) and whether that product is an
+// integer, from the low 128 bits of u x cache.
+inline Parity multiply_parity(uint64_t u, Uint128Parts cache, int beta) {
+  const unsigned __int128 low_product = static_cast<unsigned __int128>(u) * cache.low;
+  const uint64_t high = u * cache.high + static_cast<uint64_t>(low_product >> 64);
+  const uint64_t low = static_cast<uint64_t>(low_product);
+  return {((high >> (64 - beta)) & 1) != 0, ((high << beta) | (low >> (64 - beta))) == 0};
+}
+
+// n / 10^power when 10^power divides n. n x 5^-power (mod 2^64) rotated
+// right by `power` is n / 10^power exactly for the multiples; every other n
+// lands above 2^64 / 10^power (an odd quotient's low bits rotate to the top).
+template <int power>
+inline bool divide_exactly(uint64_t& n) {
+  constexpr uint64_t five_power = [] {
+    uint64_t p = 1;
+    for (int i = 0; i < power; ++i) p *= 5;
+    return p;
+  }();
+  constexpr uint64_t inverse = [] {
+    // Newton's iteration doubles the correct low bits of an odd number's inverse.
+    uint64_t x = five_power;
+    for (int i = 0; i < 6; ++i) x *= 2 - five_power * x;
+    return x;
+  }();
+  static_assert(inverse * five_power == 1);
+  constexpr uint64_t limit = ~uint64_t{0} / (five_power << power);
+  const uint64_t quotient = std::rotr(n * inverse, power);
+  if (quotient > limit) {
+    return false;
+  }
+  n = quotient;
+  return true;
+}
+
+// Below 10^16 there are at most 15 trailing zeros; most results have none,
+// so one test settles them and the rest is halved 8, 4, 2, 1.
+inline Decimal drop_trailing_zeros(Decimal decimal) {
+  if (!divide_exactly<1>(decimal.significand)) {
+    return decimal;
+  }
+  int dropped = 1;
+  if (divide_exactly<8>(decimal.significand)) dropped += 8;
+  if (divide_exactly<4>(decimal.significand)) dropped += 4;
+  if (divide_exactly<2>(decimal.significand)) dropped += 2;
+  if (divide_exactly<1>(decimal.significand)) dropped += 1;
+  decimal.exponent += dropped;
   return decimal;
+}
+
+// A power of two whose lower neighbour is a quarter of its spacing away, not
+// a half: c = 2^52, q the binary exponent.
+inline Decimal shorter_interval(int q) {
+  const int minus_k = floor_log10_three_quarters_pow2(q);
+  const int beta = q + floor_log2_pow10(-minus_k);
+  const uint64_t cache_high = power_of_ten_rounded_up(-minus_k).high;
+  // (c - 1/4) 2^q 10^k and (c + 1/2) 2^q 10^k, floored; 10^k = cache 2^(beta-q-127).
+  uint64_t xi = (cache_high - (cache_high >> 54)) >> (11 - beta);
+  const uint64_t zi = (cache_high + (cache_high >> 53)) >> (11 - beta);
+  // Both ends belong to the interval (c is even); the left one is an integer
+  // only for q in [2, 3].
+  if (q < 2 || q > 3) {
+    ++xi;
+  }
+  const uint64_t shorter = zi / 10;
+  if (shorter * 10 >= xi) {
+    return drop_trailing_zeros({shorter, minus_k + 1});
+  }
+  // c 2^q 10^k rounded half up, then a tie (only at q = -77) to even.
+  uint64_t nearest = ((cache_high >> (10 - beta)) + 1) / 2;
+  if ((nearest & 1) != 0 && q == -77) {
+    --nearest;
+  } else if (nearest < xi) {
+    ++nearest;
+  }
+  return {nearest, minus_k};
 }
 
 }  // namespace detail
 
-// A finite, nonzero, positive double. Integers below 2^53 come back as they
-// are (trailing zeros kept, exponent 0); every other result has none.
-inline Decimal shortest_decimal(double value) {
+// The IEEE bits of a finite, nonzero, positive double. Integers below 2^53
+// come back as they are (trailing zeros kept, exponent 0); every other result
+// has none.
+inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   constexpr int kSignificandBits = 52;
-  constexpr int kLowestExponent = -1074;
   constexpr uint64_t kHiddenBit = uint64_t{1} << kSignificandBits;
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
+  // The interval is scaled to [100, 1000) units: the first try divides by 1000.
+  constexpr int kKappa = detail::kKappa;
+  constexpr uint32_t kBigDivisor = 1000;
+  constexpr uint32_t kSmallDivisor = 100;
   const uint64_t fraction = bits & (kHiddenBit - 1);
   const int biased = static_cast<int>(bits >> kSignificandBits);
   uint64_t c;
@@ -57,60 +160,77 @@ inline Decimal shortest_decimal(double value) {
     c = fraction | kHiddenBit;
     q = biased - 1075;
     // An integer below 2^53 is its own shortest decimal.
-    if (q < 0 && q > -53 && (c & ((uint64_t{1} << -q) - 1)) == 0) {
+    if (q < 0 && q > -53 && (c << (64 + q)) == 0) {
       return {c >> -q, 0};
+    }
+    if (fraction == 0 && biased > 1) {
+      return detail::shorter_interval(q);
     }
   } else {
     c = fraction;
-    q = kLowestExponent;
+    q = -1074;
   }
-  // The rounding interval [cbl, cbr] around cb, in quarters of 2^q. Its ends
-  // belong to it when c is even (reading rounds ties to even).
-  const uint64_t odd = c & 1;
-  const uint64_t cb = c << 2;
-  const uint64_t cbr = cb + 2;
-  uint64_t cbl;
-  int k;
-  if (c != kHiddenBit || q == kLowestExponent) {
-    cbl = cb - 2;
-    k = floor_log10_pow2(q);
-  } else {
-    // The lower neighbour is half as far at a power of two.
-    cbl = cb - 1;
-    k = floor_log10_three_quarters_pow2(q);
-  }
-  const int h = q + floor_log2_pow10(-k) + 2;
-  const Uint128Parts power = power_of_ten(-k);
-  // The 126-bit multiplier floor(10^-k 2^(125-e)) + 1 from the truncated table.
-  const unsigned __int128 g = ((static_cast<unsigned __int128>(power.high) << 64 | power.low) >> 2) + 1;
-  const uint64_t high63 = static_cast<uint64_t>(g >> 63);
-  const uint64_t low63 = static_cast<uint64_t>(g) & ((uint64_t{1} << 63) - 1);
-  const uint64_t vb = detail::round_to_odd(high63, low63, cb << h);
-  const uint64_t vbl = detail::round_to_odd(high63, low63, cbl << h);
-  const uint64_t vbr = detail::round_to_odd(high63, low63, cbr << h);
-  const uint64_t s = vb >> 2;
-  if (s >= 10) {
-    // One digit fewer: at most one multiple of ten fits in the interval.
-    const uint64_t sp = s / 10;
-    const uint64_t sp10 = sp * 10;
-    const uint64_t tp10 = sp10 + 10;
-    const bool lower_in = vbl + odd <= sp10 << 2;
-    const bool upper_in = (tp10 << 2) + odd <= vbr;
-    if (lower_in != upper_in) {
-      // The multiple of ten with its known trailing zero already dropped.
-      return detail::drop_trailing_zeros({lower_in ? sp : sp + 1, k + 1});
+  // With k = kKappa - floor(q log10 2), the interval (c -+ 1/2) 2^q 10^k is
+  // delta = 2^q 10^k wide, 100 <= delta < 1000. Both ends belong to it when
+  // c is even (reading rounds ties to even).
+  const detail::Scale scale = detail::kScales[biased];
+  const int minus_k = scale.minus_k;
+  const int beta = scale.beta;
+  const Uint128Parts cache = detail::power_of_ten_rounded_up(-minus_k);
+  const uint32_t delta = static_cast<uint32_t>(cache.high >> (63 - beta));
+  const uint64_t two_c = c << 1;
+  const bool even = (c & 1) == 0;
+  // zi = floor of the upper end z; zi_exact when z is an integer.
+  const Uint128Parts z = detail::multiply_upper((two_c | 1) << beta, cache);
+  const uint64_t zi = z.high;
+  uint64_t significand = zi / kBigDivisor;
+  uint32_t r = static_cast<uint32_t>(zi - significand * kBigDivisor);
+  if (r < delta) {
+    // The multiple of 1000 just below z is inside, unless it is z itself and
+    // z does not belong.
+    if (r == 0 && z.low == 0 && !even) {
+      --significand;
+      r = kBigDivisor;
+    } else {
+      return detail::drop_trailing_zeros({significand, minus_k + kKappa + 1});
+    }
+  } else if (r == delta) {
+    // On the lower end's integer part: inside when the lower end x is just
+    // below it (odd floor, since zi - r is even) or x is it and belongs.
+    const detail::Parity x = detail::multiply_parity(two_c - 1, cache, beta);
+    if (x.odd || (x.integer && even)) {
+      return detail::drop_trailing_zeros({significand, minus_k + kKappa + 1});
     }
   }
-  const uint64_t t = s + 1;
-  const bool lower_in = vbl + odd <= s << 2;
-  const bool upper_in = (t << 2) + odd <= vbr;
-  if (lower_in != upper_in) {
-    return detail::drop_trailing_zeros({lower_in ? s : t, k});
+  // One digit more: the value itself rounded to a multiple of 100. With y =
+  // z - delta/2, y + 50 is about zi - delta/2 + 50 = 1000 significand + dist.
+  significand *= 10;
+  uint32_t dist = r - (delta / 2) + (kSmallDivisor / 2);
+  const bool approximate_parity = (dist & 1) != 0;
+  // dist <= 1000: x 656 >> 16 divides by 100, and the low 16 bits stay
+  // below 656 exactly for the multiples of 100.
+  const uint32_t scaled = dist * 656;
+  const bool divisible = (scaled & 0xFFFF) < 656;
+  dist = scaled >> 16;
+  significand += dist;
+  if (divisible) {
+    // The approximation may be one above floor(y); the parity of the exact
+    // floor(y) tells. When they agree and y is an integer, y + 50 is an exact
+    // multiple of 100: a tie, to even.
+    const detail::Parity y = detail::multiply_parity(two_c, cache, beta);
+    if (y.odd != approximate_parity) {
+      --significand;
+    } else if (y.integer && (significand & 1) != 0) {
+      --significand;
+    }
   }
-  // Both fit: the nearer, ties to even.
-  const int64_t distance = static_cast<int64_t>(vb - ((s + t) << 1));
-  const uint64_t nearer = (distance < 0 || (distance == 0 && (s & 1) == 0)) ? s : t;
-  return detail::drop_trailing_zeros({nearer, k});
+  return {significand, minus_k + kKappa};
+}
+
+inline Decimal shortest_decimal(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return shortest_decimal_of_bits(bits);
 }
 
 }  // namespace mervanta::float_text
