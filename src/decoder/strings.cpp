@@ -1,6 +1,8 @@
 // JSON strings: an ASCII escape-free path straight from the input bytes, and
 // a decoding path through code points for escapes and non-ASCII bytes. Both
 // give the same str.
+#include <cstring>
+
 #include "decoder/parser.hpp"
 #include "decoder/utf8.hpp"
 #include "runtime/simd.hpp"
@@ -202,6 +204,19 @@ bool append_run(ParserState& state, uint64_t from, uint64_t to, CodePoints& out)
   }
 }
 
+// The interpreter checks the bytes of a new str a word at a time only from
+// an aligned address, and one by one before it; short strings, most keys
+// among them, are first copied to the state's aligned block. Reading a whole
+// block is safe: the string ends before the text, and the padding follows.
+inline Ref make_ascii_str(ParserState& state, const char* bytes, uint64_t size) {
+  static_assert(ParserState::kAlignedBlock <= kTextPadding);
+  if (size <= ParserState::kAlignedBlock) {
+    std::memcpy(state.aligned_block, bytes, ParserState::kAlignedBlock);
+    bytes = state.aligned_block;
+  }
+  return Ref::steal(PyUnicode_DecodeLatin1(bytes, static_cast<Py_ssize_t>(size), nullptr));
+}
+
 }  // namespace
 
 Ref parse_string(ParserState& state) {
@@ -212,7 +227,7 @@ Ref parse_string(ParserState& state) {
   StringScan scan = scan_string(state.text, start, state.length);
   if (scan.ascii && scan.stop < state.length && state.text[scan.stop] == '"') {
     state.position = scan.stop + 1;
-    return Ref::steal(PyUnicode_DecodeLatin1(state.text + start, static_cast<Py_ssize_t>(scan.stop - start), nullptr));
+    return make_ascii_str(state, state.text + start, scan.stop - start);
   }
   return parse_decoded_string(state, start, scan.stop);
 }

@@ -106,48 +106,92 @@ bool is_valid_utf8(const unsigned char* bytes, size_t size) {
   return true;
 }
 
+// Bytes past `to` are never taken for part of a sequence: the caller's runs
+// end at a quote, a backslash or the zero padding, none of which is a
+// continuation byte, so a sequence cut off there fails its own checks.
 uint32_t* decode_utf8(const unsigned char* from, const unsigned char* to, uint32_t* out, uint32_t& bits) {
   const unsigned char* at = from;
   uint32_t seen = 0;
   while (at < to) {
+    const uint32_t lead = at[0];
+    if (lead < 0x80) {
+      // Runs of ASCII are widened a block at a time.
 #if MERVANTA_USE_SSE2
-    // Sixteen ASCII bytes widened to code points in one step.
-    if (to - at >= 16) {
-      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-      if (_mm_movemask_epi8(block) == 0) {
-        const __m128i zero = _mm_setzero_si128();
-        __m128i low = _mm_unpacklo_epi8(block, zero);
-        __m128i high = _mm_unpackhi_epi8(block, zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi16(high, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm_unpackhi_epi16(high, zero));
-        at += 16;
-        out += 16;
+      if (to - at >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        if (_mm_movemask_epi8(block) == 0) {
+          const __m128i zero = _mm_setzero_si128();
+          __m128i low = _mm_unpacklo_epi8(block, zero);
+          __m128i high = _mm_unpackhi_epi8(block, zero);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(low, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_unpackhi_epi16(low, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi16(high, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm_unpackhi_epi16(high, zero));
+          at += 16;
+          out += 16;
+          continue;
+        }
+      }
+#else
+      if (to - at >= 8 && simd::mark_non_ascii(simd::load_word(at)) == 0) {
+        for (int i = 0; i < 8; ++i) {
+          out[i] = at[i];
+        }
+        at += 8;
+        out += 8;
         continue;
       }
-    }
 #endif
-    uint32_t lead = at[0];
-    if (lead < 0x80) {
       *out++ = lead;
       ++at;
       continue;
     }
-    size_t length = valid_sequence_length(at, static_cast<size_t>(to - at));
-    uint32_t code = 0;
-    if (length == 2) {
-      code = (lead & 0x1Fu) << 6 | (at[1] & 0x3Fu);
-    } else if (length == 3) {
-      code = (lead & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (at[2] & 0x3Fu);
-    } else if (length == 4) {
-      code = (lead & 0x07u) << 18 | (at[1] & 0x3Fu) << 12 | (at[2] & 0x3Fu) << 6 | (at[3] & 0x3Fu);
+    const uint32_t second = at[1];
+    uint32_t code;
+    if (lead < 0xE0) {
+      // C0 and C1 would be overlong forms of ASCII.
+      if (lead < 0xC2 || (second & 0xC0) != 0x80) {
+        return nullptr;
+      }
+      code = (lead & 0x1Fu) << 6 | (second & 0x3Fu);
+      at += 2;
+    } else if (lead < 0xF0) {
+      // Three-byte characters (most of CJK) tend to come in runs.
+      uint32_t run = lead;
+      for (;;) {
+        const uint32_t third = at[2];
+        if ((((at[1] & 0xC0u) << 8 | (third & 0xC0u)) ^ 0x8080u) != 0) {
+          return nullptr;
+        }
+        const uint32_t value = (run & 0x0Fu) << 12 | (at[1] & 0x3Fu) << 6 | (third & 0x3Fu);
+        // Overlong forms and surrogates.
+        if (value < 0x800 || value - 0xD800 < 0x800) {
+          return nullptr;
+        }
+        seen |= value;
+        *out++ = value;
+        at += 3;
+        run = at[0];
+        if (at >= to || (run & 0xF0u) != 0xE0u) {
+          break;
+        }
+      }
+      continue;
     } else {
-      return nullptr;
+      const uint32_t third = at[2];
+      const uint32_t fourth = at[3];
+      if (lead > 0xF4 || (((second & 0xC0) ^ 0x80) | ((third & 0xC0) ^ 0x80) | ((fourth & 0xC0) ^ 0x80)) != 0) {
+        return nullptr;
+      }
+      code = (lead & 0x07u) << 18 | (second & 0x3Fu) << 12 | (third & 0x3Fu) << 6 | (fourth & 0x3Fu);
+      // Overlong forms and code points past U+10FFFF.
+      if (code - 0x10000 >= 0x100000) {
+        return nullptr;
+      }
+      at += 4;
     }
     seen |= code;
     *out++ = code;
-    at += length;
   }
   bits |= seen;
   return out;
