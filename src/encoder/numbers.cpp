@@ -139,24 +139,18 @@ size_t format_float(double value, char* scratch) {
   return static_cast<size_t>(out - scratch);
 }
 
-bool write_float(double value, EncoderState& state) {
-  if (!std::isfinite(value)) {
-    if (!state.settings.allow_nan) {
-      PyErr_SetString(PyExc_ValueError, "Out of range float values are not JSON compliant");
-      return false;
-    }
-    if (std::isnan(value)) {
-      state.buffer.put("NaN", 3);
-    } else if (value > 0) {
-      state.buffer.put("Infinity", 8);
-    } else {
-      state.buffer.put("-Infinity", 9);
-    }
-    return true;
+bool write_non_finite(double value, EncoderState& state) {
+  if (!state.settings.allow_nan) {
+    PyErr_SetString(PyExc_ValueError, "Out of range float values are not JSON compliant");
+    return false;
   }
-  state.buffer.reserve(kFloatScratch);
-  size_t length = format_float(value, state.buffer.tail());
-  state.buffer.commit(length);
+  if (std::isnan(value)) {
+    state.buffer.put("NaN", 3);
+  } else if (value > 0) {
+    state.buffer.put("Infinity", 8);
+  } else {
+    state.buffer.put("-Infinity", 9);
+  }
   return true;
 }
 

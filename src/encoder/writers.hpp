@@ -1,6 +1,7 @@
 // Scalar writers of the encoder core.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -72,8 +73,18 @@ void write_integer_unsigned(EncoderState& state, uint64_t value);
 inline constexpr size_t kFloatScratch = 64;
 // Shortest round-trip text of a finite double; returns its length.
 size_t format_float(double value, char* scratch);
-// NaN and infinities follow the allow_nan setting.
-[[nodiscard]] bool write_float(double value, EncoderState& state);
+// NaN and infinities, as the allow_nan setting says.
+[[nodiscard]] bool write_non_finite(double value, EncoderState& state);
+// NaN and infinities follow the allow_nan setting. Inlined into the loops:
+// only the digit work is a call.
+[[nodiscard]] [[gnu::always_inline]] inline bool write_float(double value, EncoderState& state) {
+  if (!std::isfinite(value)) [[unlikely]] {
+    return write_non_finite(value, state);
+  }
+  state.buffer.reserve(kFloatScratch);
+  state.buffer.commit(format_float(value, state.buffer.tail()));
+  return true;
+}
 
 void write_base64(EncoderState& state, const unsigned char* bytes, size_t length);
 
