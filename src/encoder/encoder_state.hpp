@@ -33,6 +33,12 @@ class Separator {
   // Room write_unchecked needs.
   static constexpr size_t kRoom = 16;
   bool is_short() const noexcept { return length_ <= kInline; }
+  // A short separator at out, inside reserved room (kRoom bytes); returns
+  // the end of what it wrote.
+  char* write_at(char* out) const noexcept {
+    std::memcpy(out, inline_.data(), kInline);
+    return out + length_;
+  }
   // A short separator into reserved room (kRoom bytes).
   void write_unchecked(OutputBuffer& buffer) const noexcept {
     std::memcpy(buffer.tail(), inline_.data(), kInline);

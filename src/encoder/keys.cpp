@@ -11,9 +11,9 @@ namespace {
 
 constexpr size_t kShortKey = 32;
 
-// Copies a remembered key's text into reserved room: at least
-// max(length, kShortKey) bytes.
-void copy_into_room(const KeyMemo::Entry* entry, EncoderState& state) {
+// Copies a remembered key's text to out, inside reserved room of at least
+// max(length, kShortKey) bytes; returns the end of the copy.
+char* copy_to(char* out, const KeyMemo::Entry* entry, const EncoderState& state) {
   // The buffer may have moved since the text was written: found by offset.
   const char* source = state.buffer.data() + entry->offset;
   if (entry->length <= kShortKey) {
@@ -22,11 +22,16 @@ void copy_into_room(const KeyMemo::Entry* entry, EncoderState& state) {
     // the destination, so all of it is loaded before anything is stored.
     char staged[kShortKey];
     std::memcpy(staged, source, kShortKey);
-    std::memcpy(state.buffer.tail(), staged, kShortKey);
+    std::memcpy(out, staged, kShortKey);
   } else {
-    std::memcpy(state.buffer.tail(), source, entry->length);
+    std::memcpy(out, source, entry->length);
   }
-  state.buffer.commit(entry->length);
+  return out + entry->length;
+}
+
+void copy_into_room(const KeyMemo::Entry* entry, EncoderState& state) {
+  char* const out = state.buffer.tail();
+  state.buffer.commit(static_cast<size_t>(copy_to(out, entry, state) - out));
 }
 
 bool memo_in_use(const EncoderState& state) { return state.objects_opened > 1; }
@@ -76,11 +81,13 @@ bool write_member_head(PyObject* key, bool first, EncoderState& state) {
   if (entry != nullptr && !state.settings.pretty && state.item_separator.is_short() &&
       state.key_separator.is_short()) {
     state.buffer.reserve(2 * Separator::kRoom + std::max(entry->length, kShortKey));
-    if (!first) {
-      state.item_separator.write_unchecked(state.buffer);
-    }
-    copy_into_room(entry, state);
-    state.key_separator.write_unchecked(state.buffer);
+    // Written through a local cursor and committed once: the buffer's length
+    // is not stored and reloaded between the three pieces.
+    char* const start = state.buffer.tail();
+    char* out = first ? start : state.item_separator.write_at(start);
+    out = copy_to(out, entry, state);
+    out = state.key_separator.write_at(out);
+    state.buffer.commit(static_cast<size_t>(out - start));
     return true;
   }
   if (!first) {
