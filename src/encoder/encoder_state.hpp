@@ -39,11 +39,6 @@ class Separator {
     std::memcpy(out, inline_.data(), kInline);
     return out + length_;
   }
-  // A short separator into reserved room (kRoom bytes).
-  void write_unchecked(OutputBuffer& buffer) const noexcept {
-    std::memcpy(buffer.tail(), inline_.data(), kInline);
-    buffer.commit(length_);
-  }
   void write_to(OutputBuffer& buffer) const {
     if (length_ <= kInline) {
       buffer.reserve(kInline);
