@@ -16,6 +16,32 @@ namespace {
 
 bool encode_list_of_size(PyObject* list, Py_ssize_t size, EncoderState& state);
 
+// Lists this short whose items are all simple scalars are written in one go.
+constexpr Py_ssize_t kShortListItems = 16;
+
+// A short list of simple scalars in the compact layout, written through one
+// local cursor and committed once: no Python code can run, so nothing is
+// held or rechecked, and the level it opens is one that is always allowed.
+// Returns false with nothing written when an item is anything else.
+[[gnu::noinline]] bool write_short_simple_list(PyObject* list, Py_ssize_t size, EncoderState& state) {
+  state.buffer.reserve(2 + static_cast<size_t>(size) * (Separator::kRoom + kSimpleScalarRoom));
+  char* const start = state.buffer.tail();
+  char* out = start;
+  *out++ = '[';
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    if (i > 0) {
+      out = state.item_separator.write_at(out);
+    }
+    out = write_simple_scalar_at(out, PyList_GetItem(list, i));
+    if (out == nullptr) {
+      return false;
+    }
+  }
+  *out++ = ']';
+  state.buffer.commit(static_cast<size_t>(out - start));
+  return true;
+}
+
 // One member or element. Exact scalars are written from the borrowed
 // reference (no Python code can run meanwhile); anything else is held by a
 // new reference while it is encoded.
@@ -31,6 +57,10 @@ bool encode_list_of_size(PyObject* list, Py_ssize_t size, EncoderState& state);
     // walk: the most common container in many documents.
     if (size == 0 && !state.settings.pretty && NestingGuard::enters_freely(state.nesting)) {
       state.buffer.put("[]", 2);
+      return true;
+    }
+    if (state.compact && size <= kShortListItems && NestingGuard::enters_freely(state.nesting) &&
+        write_short_simple_list(item, size, state)) {
       return true;
     }
     Ref hold = Ref::borrow(item);
@@ -213,11 +243,22 @@ bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderS
   Py_ssize_t current_size = initial_size;
   write_container_open(state, '[');
   for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
-    if (i > 0) {
+    PyObject* item = GetItem(sequence, i);
+    if (state.compact && (Py_TYPE(item) == &PyFloat_Type || Py_TYPE(item) == &PyLong_Type)) {
+      // Separator and number through one cursor, committed once.
+      state.buffer.reserve(Separator::kRoom + kSimpleScalarRoom);
+      char* const start = state.buffer.tail();
+      char* const out = i > 0 ? state.item_separator.write_at(start) : start;
+      if (char* const end = write_simple_scalar_at(out, item)) {
+        state.buffer.commit(static_cast<size_t>(end - start));
+        continue;
+      }
+      state.buffer.commit(static_cast<size_t>(out - start));
+    } else if (i > 0) {
       write_item_separator(state);
     }
     const uint64_t epoch_before_item = state.python_epoch;
-    if (!encode_item(GetItem(sequence, i), state)) {
+    if (!encode_item(item, state)) {
       return false;
     }
     if (Mutable && state.python_epoch != epoch_before_item) {

@@ -77,12 +77,16 @@ struct EncoderState {
         settings(chosen),
         item_separator(chosen.item_separator ? std::string_view(*chosen.item_separator)
                                              : std::string_view(chosen.pretty ? "," : ", ")),
-        key_separator(chosen.key_separator ? std::string_view(*chosen.key_separator) : std::string_view(": ")) {}
+        key_separator(chosen.key_separator ? std::string_view(*chosen.key_separator) : std::string_view(": ")),
+        compact(!chosen.pretty && item_separator.is_short() && key_separator.is_short()) {}
 
   OutputBuffer buffer;
   const EncoderSettings settings;
   const Separator item_separator;
   const Separator key_separator;
+  // No line breaks and short separators: an item, with what precedes it,
+  // can be written in one reserved room.
+  const bool compact;
   KeyMemo key_memo;
   // Objects opened so far. Keys are remembered from the second object on: a
   // document that is a single object would only pay for the memo.

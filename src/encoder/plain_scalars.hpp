@@ -35,4 +35,50 @@ namespace mervanta {
   return Outcome::no_match;
 }
 
+// Room write_simple_scalar_at may use.
+inline constexpr size_t kSimpleScalarRoom = kFloatScratch;
+
+// The scalars with a bounded text, written at out inside kSimpleScalarRoom
+// bytes of reserved room: a finite float, an int within 64 bits, None, True,
+// False (exact types). Returns the end of the text, or null for any other
+// value, which the general writers take. Lets a container loop write an item
+// and its separator through one local cursor.
+[[nodiscard]] [[gnu::always_inline]] inline char* write_simple_scalar_at(char* out, PyObject* value) {
+  PyTypeObject* type = Py_TYPE(value);
+  if (type == &PyFloat_Type) {
+    const double number = PyFloat_AsDouble(value);
+    if (!std::isfinite(number)) [[unlikely]] {
+      return nullptr;
+    }
+    return out + format_float(number, out);
+  }
+  if (type == &PyLong_Type) {
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow != 0) [[unlikely]] {
+      return nullptr;
+    }
+    // The magnitude as unsigned, so -2**63 works.
+    uint64_t magnitude = static_cast<uint64_t>(number);
+    if (number < 0) {
+      *out++ = '-';
+      magnitude = 0 - magnitude;
+    }
+    return out + write_digits(out, magnitude);
+  }
+  if (value == Py_None) {
+    std::memcpy(out, "null", 4);
+    return out + 4;
+  }
+  if (value == Py_True) {
+    std::memcpy(out, "true", 4);
+    return out + 4;
+  }
+  if (value == Py_False) {
+    std::memcpy(out, "false", 5);
+    return out + 5;
+  }
+  return nullptr;
+}
+
 }  // namespace mervanta

@@ -101,3 +101,47 @@ def test_remembered_keys_under_every_layout(layout):
     key = "".join(["shared", "key"])
     document = {key: [{key: i, "b": {key: None}} for i in range(3)], "z": {key: "x" * 2000}}
     assert mervanta.dumps(document, **layout) == json.dumps(document, **layout)
+
+
+class IntSubclass(int):
+    pass
+
+
+# Numbers and constants in short lists, and the items that make such a list
+# fall back to the general writers part-way through.
+SCALAR_ROWS = [
+    [1.5, -0.0, 1e-07, 5e-324, 1.7976931348623157e308, 2.0, 123456789.125],
+    [0, -1, 2**63 - 1, -(2**63), 10**8, None, True, False],
+    [1, 2**64, 3],
+    [1, 2, "three"],
+    [0.5, {"a": 1}],
+    [1, IntSubclass(7)],
+    [1.0, float("nan"), float("inf"), float("-inf")],
+    list(range(16)),
+    list(range(17)),
+]
+
+
+@pytest.mark.parametrize("separators", [None, (",", ":"), ("; ", " = "), (" " * 20, ":")])
+def test_short_lists_of_scalars_match_items_written_alone(separators):
+    item_separator, key_separator = separators or (", ", ": ")
+    for row in SCALAR_ROWS:
+        alone = "[" + item_separator.join(mervanta.dumps(item, separators=separators) for item in row) + "]"
+        assert mervanta.dumps(row, separators=separators) == alone, row
+        nested = "[" + alone + item_separator + alone + "]"
+        assert mervanta.dumps([row, row], separators=separators) == nested, row
+        member = "{" + f'"k"{key_separator}{alone}{item_separator}"j"{key_separator}[{alone}]' + "}"
+        assert mervanta.dumps({"k": row, "j": [row]}, separators=separators) == member, row
+
+
+def test_non_finite_float_in_a_short_list_follows_allow_nan():
+    with pytest.raises(ValueError, match="Out of range float values are not JSON compliant"):
+        mervanta.dumps([[1.0, float("nan")]], allow_nan=False)
+
+
+def test_short_list_of_numbers_beyond_the_depth_limit_still_raises():
+    value = [1, 2.5]
+    for _ in range(1100):
+        value = [value]
+    with pytest.raises(RecursionError):
+        mervanta.dumps(value)
