@@ -102,7 +102,18 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
       break;
     }
     --remaining;
-    if (!write_member_head(key, first, state)) {
+    if (const KeyMemo::Entry* entry = state.compact ? find_remembered_key(key, state) : nullptr) {
+      // A remembered key and a simple value through one cursor, committed once.
+      state.buffer.reserve(remembered_head_room(entry) + kSimpleScalarRoom);
+      char* const start = state.buffer.tail();
+      char* const value_at = write_remembered_head_at(start, entry, first, state);
+      first = false;
+      if (char* const end = write_simple_scalar_at(value_at, value)) {
+        state.buffer.commit(static_cast<size_t>(end - start));
+        continue;
+      }
+      state.buffer.commit(static_cast<size_t>(value_at - start));
+    } else if (!write_member_head(key, first, state)) {
       return false;
     }
     first = false;

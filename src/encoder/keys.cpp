@@ -9,38 +9,13 @@ namespace mervanta {
 
 namespace {
 
-constexpr size_t kShortKey = 32;
-
-// Copies a remembered key's text to out, inside reserved room of at least
-// max(length, kShortKey) bytes; returns the end of the copy.
-char* copy_to(char* out, const KeyMemo::Entry* entry, const EncoderState& state) {
-  // The buffer may have moved since the text was written: found by offset.
-  const char* source = state.buffer.data() + entry->offset;
-  if (entry->length <= kShortKey) {
-    // One fixed-size copy through registers. Bytes past the key's text are
-    // copied too, then overwritten by what follows; the source may run into
-    // the destination, so all of it is loaded before anything is stored.
-    char staged[kShortKey];
-    std::memcpy(staged, source, kShortKey);
-    std::memcpy(out, staged, kShortKey);
-  } else {
-    std::memcpy(out, source, entry->length);
-  }
-  return out + entry->length;
-}
-
 void copy_into_room(const KeyMemo::Entry* entry, EncoderState& state) {
   char* const out = state.buffer.tail();
   state.buffer.commit(static_cast<size_t>(copy_to(out, entry, state) - out));
 }
 
-bool memo_in_use(const EncoderState& state) { return state.objects_opened > 1; }
-
 bool copy_remembered(PyObject* key, EncoderState& state) {
-  if (!memo_in_use(state)) {
-    return false;
-  }
-  const KeyMemo::Entry* entry = state.key_memo.find(key);
+  const KeyMemo::Entry* entry = find_remembered_key(key, state);
   if (entry == nullptr) {
     return false;
   }
@@ -75,19 +50,10 @@ bool write_fresh_key(PyObject* key, EncoderState& state) {
 }  // namespace
 
 bool write_member_head(PyObject* key, bool first, EncoderState& state) {
-  // A remembered key between short separators, outside pretty mode (which
-  // breaks lines after the item separator), takes one reservation.
-  const KeyMemo::Entry* entry = memo_in_use(state) ? state.key_memo.find(key) : nullptr;
-  if (entry != nullptr && !state.settings.pretty && state.item_separator.is_short() &&
-      state.key_separator.is_short()) {
-    state.buffer.reserve(2 * Separator::kRoom + std::max(entry->length, kShortKey));
-    // Written through a local cursor and committed once: the buffer's length
-    // is not stored and reloaded between the three pieces.
+  if (const KeyMemo::Entry* entry = state.compact ? find_remembered_key(key, state) : nullptr) {
+    state.buffer.reserve(remembered_head_room(entry));
     char* const start = state.buffer.tail();
-    char* out = first ? start : state.item_separator.write_at(start);
-    out = copy_to(out, entry, state);
-    out = state.key_separator.write_at(out);
-    state.buffer.commit(static_cast<size_t>(out - start));
+    state.buffer.commit(static_cast<size_t>(write_remembered_head_at(start, entry, first, state) - start));
     return true;
   }
   if (!first) {

@@ -1,6 +1,7 @@
 // Scalar writers of the encoder core.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -24,6 +25,54 @@ void write_escaped_string(EncoderState& state, const char* bytes, size_t length)
 // str ("... is not an instance of 'str'"). A str object already written as a
 // key in this run is copied from its earlier text.
 [[nodiscard]] bool write_member_head(PyObject* key, bool first, EncoderState& state);
+
+// Keys are remembered from the second object on: a document that is a single
+// object would only pay for the memo.
+inline bool memo_in_use(const EncoderState& state) { return state.objects_opened > 1; }
+
+// The entry of a key written before in this run, or null.
+[[gnu::always_inline]] inline const KeyMemo::Entry* find_remembered_key(PyObject* key, const EncoderState& state) {
+  return memo_in_use(state) ? state.key_memo.find(key) : nullptr;
+}
+
+// Remembered keys up to this length are copied in one fixed-size move.
+inline constexpr size_t kShortKey = 32;
+
+// Copies a remembered key's text to out, inside reserved room of at least
+// max(length, kShortKey) bytes; returns the end of the copy.
+[[gnu::always_inline]] inline char* copy_to(char* out, const KeyMemo::Entry* entry, const EncoderState& state) {
+  // The buffer may have moved since the text was written: found by offset.
+  const char* source = state.buffer.data() + entry->offset;
+  if (entry->length <= kShortKey) [[likely]] {
+    // One fixed-size copy through registers. Bytes past the key's text are
+    // copied too, then overwritten by what follows; the source may run into
+    // the destination, so all of it is loaded before anything is stored.
+    char staged[kShortKey];
+    std::memcpy(staged, source, kShortKey);
+    std::memcpy(out, staged, kShortKey);
+  } else {
+    std::memcpy(out, source, entry->length);
+  }
+  return out + entry->length;
+}
+
+// Room write_remembered_head_at needs.
+inline size_t remembered_head_room(const KeyMemo::Entry* entry) {
+  return 2 * Separator::kRoom + std::max(entry->length, kShortKey);
+}
+
+// A member head whose key is remembered, in the compact layout, at out inside
+// remembered_head_room bytes; returns its end. Written through a local
+// cursor: the buffer's length is not stored and reloaded between the pieces.
+[[gnu::always_inline]] inline char* write_remembered_head_at(char* out, const KeyMemo::Entry* entry, bool first,
+                                                             const EncoderState& state) {
+  if (!first) {
+    out = state.item_separator.write_at(out);
+  }
+  out = copy_to(out, entry, state);
+  return state.key_separator.write_at(out);
+}
+
 // A str key whose UTF-8 text is at hand, copied or written the same way.
 void write_key_text(PyObject* key, std::string_view utf8, EncoderState& state);
 
