@@ -32,7 +32,7 @@ constexpr Py_ssize_t kShortListItems = 16;
     if (i > 0) {
       out = state.item_separator.write_at(out);
     }
-    out = write_simple_scalar_at(out, PyList_GetItem(list, i));
+    out = write_simple_scalar_at(out, PyList_GetItem(list, i), state.settings.ensure_ascii);
     if (out == nullptr) {
       return false;
     }
@@ -108,7 +108,23 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
       char* const start = state.buffer.tail();
       char* const value_at = write_remembered_head_at(start, entry, first, state);
       first = false;
-      if (char* const end = write_simple_scalar_at(value_at, value)) {
+      if (Py_TYPE(value) == &PyUnicode_Type) {
+        // The text is looked up once, whichever way it is written.
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+        char* const end =
+            utf8 ? write_plain_text_at(value_at, utf8, static_cast<size_t>(size), state.settings.ensure_ascii)
+                 : nullptr;
+        state.buffer.commit(static_cast<size_t>((end ? end : value_at) - start));
+        if (end == nullptr) {
+          if (utf8 == nullptr) {
+            return false;
+          }
+          write_escaped_string(state, utf8, static_cast<size_t>(size));
+        }
+        continue;
+      }
+      if (char* const end = write_simple_scalar_at(value_at, value, false)) {
         state.buffer.commit(static_cast<size_t>(end - start));
         continue;
       }
@@ -260,7 +276,7 @@ bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderS
       state.buffer.reserve(Separator::kRoom + kSimpleScalarRoom);
       char* const start = state.buffer.tail();
       char* const out = i > 0 ? state.item_separator.write_at(start) : start;
-      if (char* const end = write_simple_scalar_at(out, item)) {
+      if (char* const end = write_simple_scalar_at(out, item, false)) {
         state.buffer.commit(static_cast<size_t>(end - start));
         continue;
       }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "encoder/plain_text.hpp"
 #include "encoder/writers.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/simd.hpp"
@@ -12,21 +13,6 @@ namespace mervanta {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
-
-// Escape of each ASCII byte that needs one: the short form's letter, 'u' for
-// \u00XX, or 0 when the byte is copied unchanged.
-constexpr auto kEscapeKind = [] {
-  std::array<char, 128> table{};
-  for (int b = 0; b < 0x20; ++b) table[b] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
-  return table;
-}();
 
 // "00" to "ff" for every byte value.
 constexpr auto kHexPairs = [] {
@@ -85,23 +71,6 @@ inline char* put_non_ascii_escape(char* out, const unsigned char*& in) {
 constexpr size_t kBlock = 16;
 using BlockMask = unsigned;
 
-// Bytes of one 16-byte block that need work: control bytes, '"', '\' and,
-// when escaping to ASCII, every byte of 0x80 and above.
-template <bool EnsureAscii>
-inline unsigned special_mask(__m128i block) {
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
-  if constexpr (EnsureAscii) {
-    // Signed compare: 0x00-0x1F and 0x80-0xFF are both below 0x20.
-    special = _mm_or_si128(special, _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
-  } else {
-    const __m128i limit = _mm_set1_epi8(0x1F);
-    special = _mm_or_si128(special, _mm_cmpeq_epi8(_mm_max_epu8(block, limit), limit));
-  }
-  return static_cast<unsigned>(_mm_movemask_epi8(special));
-}
-
 // Copies the block at `in` to `out` and returns its special bytes, one bit each.
 template <bool EnsureAscii>
 inline unsigned copy_block(char* out, const unsigned char* in) {
@@ -132,27 +101,6 @@ inline uint64_t end_mark(size_t remaining) { return simd::mark_at(remaining); }
 inline size_t first_special(uint64_t mask) { return simd::first_marked_byte(mask); }
 #endif
 
-template <bool EnsureAscii>
-inline bool needs_escape(unsigned char byte) {
-  if constexpr (EnsureAscii) {
-    return byte >= 0x80 || kEscapeKind[byte] != 0;
-  } else {
-    return byte < 0x80 && kEscapeKind[byte] != 0;
-  }
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMayReadPastEnd = false;
-#else
-constexpr bool kMayReadPastEnd = true;
-#endif
-
-// A block load at p stays inside p's memory page, so reading past the end of
-// the text cannot fault; the bytes past the end are masked off.
-inline bool load_stays_in_page(const unsigned char* p) {
-  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - kBlock;
-}
-
 // Escapes [in, end) to out, which has room for 6 bytes per input byte plus 32.
 // Safe bytes are copied a block at a time by storing the whole block and
 // advancing past the safe prefix. Leaves `in` where it stopped: at `end`, or
@@ -165,7 +113,7 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) 
     size_t block_length = kBlock;
     if (remaining >= kBlock) {
       mask = copy_block<EnsureAscii>(out, in);
-    } else if (kMayReadPastEnd && load_stays_in_page(in)) {
+    } else if (kMayReadPastEnd && load_stays_in_page(in, kBlock)) {
       mask = copy_block<EnsureAscii>(out, in) | end_mark(remaining);
       block_length = remaining;
     } else {
@@ -202,77 +150,19 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) 
   return out;
 }
 
-// Strings of up to 32 bytes that need no escape (keys, names, e-mail
-// addresses, many values): one or two loads, tests and stores of the quoted
-// text. False when the text is longer or needs an escape; nothing is written
-// then.
-template <bool EnsureAscii>
-inline bool write_short_plain(OutputBuffer& buffer, const unsigned char* in, size_t length) {
-  constexpr size_t kShort = 16;
-#if MERVANTA_USE_SSE2
-  if (length > kShort) {
-    if (length > 2 * kShort) {
-      return false;
-    }
-    // Two blocks inside the text, the second ending at its last byte; they
-    // overlap when it is shorter than 32 bytes.
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + length - kShort));
-    if ((special_mask<EnsureAscii>(head) | special_mask<EnsureAscii>(tail)) != 0) {
-      return false;
-    }
-    buffer.reserve(2 * kShort + 2);
-    char* out = buffer.tail();
-    out[0] = '"';
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), head);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1 + length - kShort), tail);
-    out[length + 1] = '"';
-    buffer.commit(length + 2);
-    return true;
-  }
-  __m128i block;
-  if (kMayReadPastEnd && load_stays_in_page(in)) {
-    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-  } else {
-    unsigned char staged[kShort] = {};
-    std::memcpy(staged, in, length);
-    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged));
-  }
-  // Bytes past the text are ignored; 1 << 16 still fits the unsigned mask.
-  if ((special_mask<EnsureAscii>(block) & ((1u << length) - 1)) != 0) {
-    return false;
-  }
-  buffer.reserve(kShort + 2);
-  char* out = buffer.tail();
-  out[0] = '"';
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), block);
-#else
-  if (length > kShort) {
-    return false;
-  }
-  for (size_t i = 0; i < length; ++i) {
-    if (needs_escape<EnsureAscii>(in[i])) {
-      return false;
-    }
-  }
-  buffer.reserve(kShort + 2);
-  char* out = buffer.tail();
-  out[0] = '"';
-  std::memcpy(out + 1, in, length);
-#endif
-  out[length + 1] = '"';
-  buffer.commit(length + 2);
-  return true;
-}
-
 // Long texts go in slices so the room reserved for the worst case (six output
 // bytes per input byte) stays bounded.
 constexpr size_t kSlice = 4096;
 
 template <bool EnsureAscii>
 void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length) {
-  if (write_short_plain<EnsureAscii>(buffer, in, length)) {
-    return;
+  if (length <= kShortPlainText) {
+    buffer.reserve(kShortPlainRoom);
+    char* const start = buffer.tail();
+    if (char* const end = write_short_plain_at<EnsureAscii>(start, in, length)) {
+      buffer.commit(static_cast<size_t>(end - start));
+      return;
+    }
   }
   const unsigned char* const end = in + length;
   if (length <= kSlice) {

@@ -1,7 +1,10 @@
 // The exact built-in scalar types, tried before any other dispatch.
 #pragma once
 
+#include <algorithm>
+
 #include "encoder/outcome.hpp"
+#include "encoder/plain_text.hpp"
 #include "encoder/writers.hpp"
 
 namespace mervanta {
@@ -36,14 +39,15 @@ namespace mervanta {
 }
 
 // Room write_simple_scalar_at may use.
-inline constexpr size_t kSimpleScalarRoom = kFloatScratch;
+inline constexpr size_t kSimpleScalarRoom = std::max(kFloatScratch, kShortPlainRoom);
 
-// The scalars with a bounded text, written at out inside kSimpleScalarRoom
+// The scalars with a short text, written at out inside kSimpleScalarRoom
 // bytes of reserved room: a finite float, an int within 64 bits, None, True,
-// False (exact types). Returns the end of the text, or null for any other
-// value, which the general writers take. Lets a container loop write an item
-// and its separator through one local cursor.
-[[nodiscard]] [[gnu::always_inline]] inline char* write_simple_scalar_at(char* out, PyObject* value) {
+// False, a str that needs no escape and fits the short path (exact types). Returns the end of the text, or null for any other value, which the
+// general writers take. Lets a container loop write an item and its
+// separator through one local cursor.
+[[nodiscard]] [[gnu::always_inline]] inline char* write_simple_scalar_at(char* out, PyObject* value,
+                                                                         bool ensure_ascii) {
   PyTypeObject* type = Py_TYPE(value);
   if (type == &PyFloat_Type) {
     const double number = PyFloat_AsDouble(value);
@@ -77,6 +81,16 @@ inline constexpr size_t kSimpleScalarRoom = kFloatScratch;
   if (value == Py_False) {
     std::memcpy(out, "false", 5);
     return out + 5;
+  }
+  if (type == &PyUnicode_Type) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    if (utf8 == nullptr) [[unlikely]] {
+      // The general writer meets the same error again and reports it.
+      PyErr_Clear();
+      return nullptr;
+    }
+    return write_plain_text_at(out, utf8, static_cast<size_t>(size), ensure_ascii);
   }
   return nullptr;
 }

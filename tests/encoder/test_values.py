@@ -125,9 +125,10 @@ def test_long_strings_escape_like_the_standard_library(length, special):
 
 
 def test_lone_surrogates_raise_unicode_encode_error():
-    for value in ("\ud800", ["ok", "a\udfffb"], {"\ud800": 1}, {"k": "\udc80"}):
+    for value in ("\ud800", ["ok", "a\udfffb"], {"\ud800": 1}, {"k": "\udc80"}, [{"k": 1}, {"k": "\udc80"}]):
         with pytest.raises(UnicodeEncodeError):
             mervanta.dumps(value)
+        assert mervanta.dumps(["ok"]) == '["ok"]'  # nothing left pending
 
 
 def test_str_subclass_is_written_as_its_text():

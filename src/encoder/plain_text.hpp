@@ -1,0 +1,141 @@
+// Which bytes a JSON string must escape, and short texts that need no escape
+// written whole: the common case of keys, names and many values.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/simd.hpp"
+
+namespace mervanta {
+
+// Escape of each ASCII byte that needs one: the short form's letter, 'u' for
+// \u00XX, or 0 when the byte is copied unchanged.
+inline constexpr auto kEscapeKind = [] {
+  std::array<char, 128> table{};
+  for (int b = 0; b < 0x20; ++b) table[b] = 'u';
+  table['\b'] = 'b';
+  table['\t'] = 't';
+  table['\n'] = 'n';
+  table['\f'] = 'f';
+  table['\r'] = 'r';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}();
+
+template <bool EnsureAscii>
+inline bool needs_escape(unsigned char byte) {
+  if constexpr (EnsureAscii) {
+    return byte >= 0x80 || kEscapeKind[byte] != 0;
+  } else {
+    return byte < 0x80 && kEscapeKind[byte] != 0;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMayReadPastEnd = false;
+#else
+inline constexpr bool kMayReadPastEnd = true;
+#endif
+
+// A load of `width` bytes at p stays inside p's memory page, so reading past
+// the end of the text cannot fault; the bytes past the end are masked off.
+inline bool load_stays_in_page(const unsigned char* p, size_t width) {
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - width;
+}
+
+#if MERVANTA_USE_SSE2
+// Bytes of one 16-byte block that need work: control bytes, '"', '\' and,
+// when escaping to ASCII, every byte of 0x80 and above.
+template <bool EnsureAscii>
+inline unsigned special_mask(__m128i block) {
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
+  if constexpr (EnsureAscii) {
+    // Signed compare: 0x00-0x1F and 0x80-0xFF are both below 0x20.
+    special = _mm_or_si128(special, _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+  } else {
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    special = _mm_or_si128(special, _mm_cmpeq_epi8(_mm_max_epu8(block, limit), limit));
+  }
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+
+// Texts up to this many bytes may take the short path: one or two blocks.
+inline constexpr size_t kShortPlainText = 32;
+#else
+inline constexpr size_t kShortPlainText = 16;
+#endif
+
+// Room write_short_plain_at may use.
+inline constexpr size_t kShortPlainRoom = 34;
+
+// The quoted text at out, inside kShortPlainRoom bytes of reserved room, when
+// it is at most kShortPlainText bytes and needs no escape; returns its end,
+// or null with nothing of use written.
+template <bool EnsureAscii>
+[[gnu::always_inline]] inline char* write_short_plain_at(char* out, const unsigned char* in, size_t length) {
+  constexpr size_t kBlock = 16;
+#if MERVANTA_USE_SSE2
+  if (length > kBlock) {
+    if (length > 2 * kBlock) {
+      return nullptr;
+    }
+    // Two blocks inside the text, the second ending at its last byte; they
+    // overlap when it is shorter than 32 bytes.
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + length - kBlock));
+    if ((special_mask<EnsureAscii>(head) | special_mask<EnsureAscii>(tail)) != 0) {
+      return nullptr;
+    }
+    out[0] = '"';
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), head);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1 + length - kBlock), tail);
+    out[length + 1] = '"';
+    return out + length + 2;
+  }
+  __m128i block;
+  if (kMayReadPastEnd && load_stays_in_page(in, kBlock)) {
+    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  } else {
+    unsigned char staged[kBlock] = {};
+    std::memcpy(staged, in, length);
+    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged));
+  }
+  // Bytes past the text are ignored; 1 << 16 still fits the unsigned mask.
+  if ((special_mask<EnsureAscii>(block) & ((1u << length) - 1)) != 0) {
+    return nullptr;
+  }
+  out[0] = '"';
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), block);
+#else
+  if (length > kBlock) {
+    return nullptr;
+  }
+  for (size_t i = 0; i < length; ++i) {
+    if (needs_escape<EnsureAscii>(in[i])) {
+      return nullptr;
+    }
+  }
+  out[0] = '"';
+  std::memcpy(out + 1, in, length);
+#endif
+  out[length + 1] = '"';
+  return out + length + 2;
+}
+
+// UTF-8 text written whole when short and plain, as write_short_plain_at.
+[[gnu::always_inline]] inline char* write_plain_text_at(char* out, const char* utf8, size_t length,
+                                                        bool ensure_ascii) {
+  if (length > kShortPlainText) {
+    return nullptr;
+  }
+  const auto* in = reinterpret_cast<const unsigned char*>(utf8);
+  return ensure_ascii ? write_short_plain_at<true>(out, in, length) : write_short_plain_at<false>(out, in, length);
+}
+
+}  // namespace mervanta
