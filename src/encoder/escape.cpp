@@ -101,13 +101,26 @@ inline uint64_t end_mark(size_t remaining) { return simd::mark_at(remaining); }
 inline size_t first_special(uint64_t mask) { return simd::first_marked_byte(mask); }
 #endif
 
-// Escapes [in, end) to out, which has room for 6 bytes per input byte plus 32.
-// Safe bytes are copied a block at a time by storing the whole block and
-// advancing past the safe prefix. Leaves `in` where it stopped: at `end`, or
-// past it when a \u-escaped character straddles `end`.
+// Escapes [position, end) to out, which has room for 6 bytes per input byte
+// plus 32. Safe bytes are copied a block at a time by storing the whole block
+// and advancing past the safe prefix. Leaves `position` where it stopped: at
+// `end`, or past it when a \u-escaped character straddles `end`.
 template <bool EnsureAscii>
-char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) {
+char* escape_run(char* out, const unsigned char*& position, const unsigned char* end) {
+  // A local cursor: through the reference, every store to out would force
+  // the position to be stored and reloaded.
+  const unsigned char* in = position;
   while (in < end) {
+    // Long safe runs (prose, non-ASCII text written as is): two blocks per test.
+    while (static_cast<size_t>(end - in) >= 2 * kBlock) {
+      const BlockMask first = copy_block<EnsureAscii>(out, in);
+      const BlockMask second = copy_block<EnsureAscii>(out + kBlock, in + kBlock);
+      if ((first | second) != 0) {
+        break;
+      }
+      in += 2 * kBlock;
+      out += 2 * kBlock;
+    }
     size_t remaining = static_cast<size_t>(end - in);
     BlockMask mask;
     size_t block_length = kBlock;
@@ -147,6 +160,7 @@ char* escape_run(char* out, const unsigned char*& in, const unsigned char* end) 
       } while (in < end && *in >= 0x80);
     }
   }
+  position = in;
   return out;
 }
 
