@@ -23,10 +23,12 @@ constexpr Py_ssize_t kShortListItems = 16;
 // local cursor and committed once: no Python code can run, so nothing is
 // held or rechecked, and the level it opens is one that is always allowed.
 // Returns false with nothing written when an item is anything else.
-[[gnu::noinline]] bool write_short_simple_list(PyObject* list, Py_ssize_t size, EncoderState& state) {
-  state.buffer.reserve(2 + static_cast<size_t>(size) * (Separator::kRoom + kSimpleScalarRoom));
+// An item separator goes first when the list follows another item.
+[[gnu::noinline]] bool write_short_simple_list(PyObject* list, Py_ssize_t size, bool after_item,
+                                               EncoderState& state) {
+  state.buffer.reserve(Separator::kRoom + 2 + static_cast<size_t>(size) * (Separator::kRoom + kSimpleScalarRoom));
   char* const start = state.buffer.tail();
-  char* out = start;
+  char* out = after_item ? state.item_separator.write_at(start) : start;
   *out++ = '[';
   for (Py_ssize_t i = 0; i < size; ++i) {
     if (i > 0) {
@@ -60,7 +62,7 @@ constexpr Py_ssize_t kShortListItems = 16;
       return true;
     }
     if (state.compact && size <= kShortListItems && NestingGuard::enters_freely(state.nesting) &&
-        write_short_simple_list(item, size, state)) {
+        write_short_simple_list(item, size, false, state)) {
       return true;
     }
     Ref hold = Ref::borrow(item);
@@ -271,6 +273,15 @@ bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderS
   write_container_open(state, '[');
   for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
     PyObject* item = GetItem(sequence, i);
+    if (state.compact && Py_TYPE(item) == &PyList_Type) {
+      // A short list of simple scalars with its separator, as in rows of
+      // coordinates or of numbers.
+      const Py_ssize_t size = PyList_Size(item);
+      if (size <= kShortListItems && NestingGuard::enters_freely(state.nesting) &&
+          write_short_simple_list(item, size, i > 0, state)) {
+        continue;
+      }
+    }
     if (state.compact && (Py_TYPE(item) == &PyFloat_Type || Py_TYPE(item) == &PyLong_Type)) {
       // Separator and number through one cursor, committed once.
       state.buffer.reserve(Separator::kRoom + kSimpleScalarRoom);
