@@ -2,6 +2,7 @@
 // the buffer's own storage: no allocation, no move.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -26,6 +27,7 @@ class OutputBuffer {
   ~OutputBuffer() {
     if (data_ != inline_) {
       std::free(data_);
+      last_grown_size_.store(length_, std::memory_order_relaxed);
     }
   }
 
@@ -69,6 +71,11 @@ class OutputBuffer {
     size_t doubled = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : capacity_ * 2;
     size_t new_capacity = doubled;
     if (new_capacity < wanted) new_capacity = wanted;
+    // Outputs tend to repeat their size: growing straight past the last large
+    // one skips the chain of copies that doubling makes. The margin covers
+    // the room writers reserve beyond what they write.
+    const size_t last = last_grown_size_.load(std::memory_order_relaxed);
+    if (new_capacity < last && last < SIZE_MAX / 2) new_capacity = last + last / 4;
     char* grown = static_cast<char*>(data_ == inline_ ? std::malloc(new_capacity) : std::realloc(data_, new_capacity));
     if (grown == nullptr) {
       throw std::bad_alloc();
@@ -81,6 +88,8 @@ class OutputBuffer {
   }
 
   static constexpr size_t kInline = 1024;
+  // The size of the last output that outgrew the inline storage, in any thread.
+  static inline std::atomic<size_t> last_grown_size_{0};
   char* data_ = inline_;
   size_t length_ = 0;
   size_t capacity_ = kInline;
