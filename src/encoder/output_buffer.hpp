@@ -73,9 +73,10 @@ class OutputBuffer {
     if (new_capacity < wanted) new_capacity = wanted;
     // Outputs tend to repeat their size: growing straight past the last large
     // one skips the chain of copies that doubling makes. The margin covers
-    // the room writers reserve beyond what they write.
+    // the room writers reserve beyond what they write; huge outputs are not
+    // taken as a guide, so a small one never asks for a huge block.
     const size_t last = last_grown_size_.load(std::memory_order_relaxed);
-    if (new_capacity < last && last < SIZE_MAX / 2) new_capacity = last + last / 4;
+    if (new_capacity < last && last <= kLargestSizeHint) new_capacity = last + last / 4;
     char* grown = static_cast<char*>(data_ == inline_ ? std::malloc(new_capacity) : std::realloc(data_, new_capacity));
     if (grown == nullptr) {
       throw std::bad_alloc();
@@ -88,6 +89,7 @@ class OutputBuffer {
   }
 
   static constexpr size_t kInline = 1024;
+  static constexpr size_t kLargestSizeHint = size_t{64} << 20;
   // The size of the last output that outgrew the inline storage, in any thread.
   static inline std::atomic<size_t> last_grown_size_{0};
   char* data_ = inline_;
