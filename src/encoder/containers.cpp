@@ -78,6 +78,39 @@ constexpr Py_ssize_t kShortListItems = 16;
 [[noreturn]] void fail_dict_changed_size() { raise_fault("dictionary changed size during iteration"); }
 [[noreturn]] void fail_dict_keys_changed() { raise_fault("dictionary keys changed during iteration"); }
 
+// Room for a member whose key is not remembered, in the compact layout;
+// returns where it starts.
+[[gnu::always_inline]] inline char* reserve_member_room(EncoderState& state) {
+  state.buffer.reserve(kFreshHeadRoom + kSimpleScalarRoom);
+  return state.buffer.tail();
+}
+
+// The value of a member whose head is written at [start, value_at), inside
+// room reserved for it and a simple scalar: a str is looked up once and
+// written whichever way it needs; a simple scalar goes through the same
+// cursor. Everything written is committed. no_match leaves the value to the
+// general writers.
+[[gnu::always_inline]] inline Outcome write_member_value_at(char* start, char* value_at, PyObject* value,
+                                                            EncoderState& state) {
+  if (Py_TYPE(value) == &PyUnicode_Type) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    char* const end =
+        utf8 ? write_plain_text_at(value_at, utf8, static_cast<size_t>(size), state.settings.ensure_ascii) : nullptr;
+    state.buffer.commit(static_cast<size_t>((end ? end : value_at) - start));
+    if (end == nullptr) {
+      if (utf8 == nullptr) {
+        return Outcome::failed;
+      }
+      write_escaped_string(state, utf8, static_cast<size_t>(size));
+    }
+    return Outcome::matched;
+  }
+  char* const end = write_simple_scalar_at(value_at, value, false);
+  state.buffer.commit(static_cast<size_t>((end ? end : value_at) - start));
+  return end ? Outcome::matched : Outcome::no_match;
+}
+
 bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
   write_container_open(state, '{');
   const Py_ssize_t initial_size = PyDict_Size(dict);
@@ -104,37 +137,24 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
       break;
     }
     --remaining;
+    Outcome outcome = Outcome::no_match;
     if (const KeyMemo::Entry* entry = state.compact ? find_remembered_key(key, state) : nullptr) {
-      // A remembered key and a simple value through one cursor, committed once.
       state.buffer.reserve(remembered_head_room(entry) + kSimpleScalarRoom);
       char* const start = state.buffer.tail();
-      char* const value_at = write_remembered_head_at(start, entry, first, state);
-      first = false;
-      if (Py_TYPE(value) == &PyUnicode_Type) {
-        // The text is looked up once, whichever way it is written.
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
-        char* const end =
-            utf8 ? write_plain_text_at(value_at, utf8, static_cast<size_t>(size), state.settings.ensure_ascii)
-                 : nullptr;
-        state.buffer.commit(static_cast<size_t>((end ? end : value_at) - start));
-        if (end == nullptr) {
-          if (utf8 == nullptr) {
-            return false;
-          }
-          write_escaped_string(state, utf8, static_cast<size_t>(size));
-        }
-        continue;
-      }
-      if (char* const end = write_simple_scalar_at(value_at, value, false)) {
-        state.buffer.commit(static_cast<size_t>(end - start));
-        continue;
-      }
-      state.buffer.commit(static_cast<size_t>(value_at - start));
+      outcome = write_member_value_at(start, write_remembered_head_at(start, entry, first, state), value, state);
+    } else if (char* value_at = state.compact ? write_fresh_head_at(reserve_member_room(state), key, first, state)
+                                              : nullptr) {
+      outcome = write_member_value_at(state.buffer.tail(), value_at, value, state);
     } else if (!write_member_head(key, first, state)) {
       return false;
     }
     first = false;
+    if (outcome != Outcome::no_match) {
+      if (outcome == Outcome::failed) {
+        return false;
+      }
+      continue;
+    }
     if (!encode_item(value, state)) {
       return false;
     }

@@ -49,13 +49,31 @@ bool write_fresh_key(PyObject* key, EncoderState& state) {
 
 }  // namespace
 
-bool write_member_head(PyObject* key, bool first, EncoderState& state) {
-  if (const KeyMemo::Entry* entry = state.compact ? find_remembered_key(key, state) : nullptr) {
-    state.buffer.reserve(remembered_head_room(entry));
-    char* const start = state.buffer.tail();
-    state.buffer.commit(static_cast<size_t>(write_remembered_head_at(start, entry, first, state) - start));
-    return true;
+char* write_fresh_head_at(char* out, PyObject* key, bool first, EncoderState& state) {
+  if (Py_TYPE(key) != &PyUnicode_Type) {
+    return nullptr;
   }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+  if (utf8 == nullptr) [[unlikely]] {
+    // The general writer meets the same error again and reports it.
+    PyErr_Clear();
+    return nullptr;
+  }
+  if (!first) {
+    out = state.item_separator.write_at(out);
+  }
+  char* const end = write_plain_text_at(out, utf8, static_cast<size_t>(size), state.settings.ensure_ascii);
+  if (end == nullptr) {
+    return nullptr;
+  }
+  if (memo_in_use(state)) {
+    state.key_memo.remember(key, static_cast<size_t>(out - state.buffer.data()), static_cast<size_t>(end - out));
+  }
+  return state.key_separator.write_at(end);
+}
+
+bool write_member_head(PyObject* key, bool first, EncoderState& state) {
   if (!first) {
     write_item_separator(state);
   }

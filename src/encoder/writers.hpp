@@ -9,6 +9,7 @@
 
 #include "encoder/digits.hpp"
 #include "encoder/encoder_state.hpp"
+#include "encoder/plain_text.hpp"
 #include "runtime/py_ref.hpp"
 
 namespace mervanta {
@@ -72,6 +73,15 @@ inline size_t remembered_head_room(const KeyMemo::Entry* entry) {
   out = copy_to(out, entry, state);
   return state.key_separator.write_at(out);
 }
+
+// Room write_fresh_head_at needs.
+inline constexpr size_t kFreshHeadRoom = 2 * Separator::kRoom + kShortPlainRoom;
+
+// A member head in the compact layout whose key is not remembered, at out
+// inside kFreshHeadRoom bytes, when the key is a short str that needs no
+// escape (it is remembered then); returns its end, or null for any other
+// key, with nothing of use written.
+char* write_fresh_head_at(char* out, PyObject* key, bool first, EncoderState& state);
 
 // A str key whose UTF-8 text is at hand, copied or written the same way.
 void write_key_text(PyObject* key, std::string_view utf8, EncoderState& state);
