@@ -119,20 +119,17 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
   PyObject *key = nullptr, *value = nullptr;
   bool first = true;
   const uint64_t epoch_at_start = state.python_epoch;
-  uint64_t epoch_before_item = epoch_at_start;
   for (;;) {
     // Only Python code run by a value's encoding can change the dict; while
     // none ran, it still holds exactly the entries counted at the start.
-    if (state.python_epoch != epoch_before_item && PyDict_Size(dict) != initial_size) {
-      fail_dict_changed_size();
+    if (remaining <= 0) {
+      if (remaining < 0) {
+        fail_dict_keys_changed();
+      }
+      if (state.python_epoch == epoch_at_start) {
+        break;
+      }
     }
-    if (remaining < 0) {
-      fail_dict_keys_changed();
-    }
-    if (remaining == 0 && state.python_epoch == epoch_at_start) {
-      break;
-    }
-    epoch_before_item = state.python_epoch;
     if (!PyDict_Next(dict, &position, &key, &value)) {
       break;
     }
@@ -155,8 +152,13 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
       }
       continue;
     }
+    // Only the general writers can run Python code.
+    const uint64_t epoch_before_item = state.python_epoch;
     if (!encode_item(value, state)) {
       return false;
+    }
+    if (state.python_epoch != epoch_before_item && PyDict_Size(dict) != initial_size) {
+      fail_dict_changed_size();
     }
   }
   write_container_close(state, '}');
