@@ -106,7 +106,13 @@ constexpr Py_ssize_t kShortListItems = 16;
     }
     return Outcome::matched;
   }
-  char* const end = write_simple_scalar_at(value_at, value, false);
+  char* end = write_simple_scalar_at(value_at, value, false);
+  if (end == nullptr && Py_TYPE(value) == &PyList_Type && PyList_Size(value) == 0 &&
+      NestingGuard::enters_freely(state.nesting)) {
+    // An empty list, as written by encode_item.
+    std::memcpy(value_at, "[]", 2);
+    end = value_at + 2;
+  }
   state.buffer.commit(static_cast<size_t>((end ? end : value_at) - start));
   return end ? Outcome::matched : Outcome::no_match;
 }

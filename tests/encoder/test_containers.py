@@ -343,6 +343,11 @@ class TestNesting:
             dumps(value)
         with pytest.raises(RecursionError):
             dumps({"a": value})
+        member = {"a": []}
+        for _ in range(1100):
+            member = {"a": member}
+        with pytest.raises(RecursionError):
+            dumps(member)
 
     def test_five_hundred_levels_encode(self):
         value = []
