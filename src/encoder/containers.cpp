@@ -47,11 +47,19 @@ constexpr Py_ssize_t kShortListItems = 16;
 // One member or element. Exact scalars are written from the borrowed
 // reference (no Python code can run meanwhile); anything else is held by a
 // new reference while it is encoded.
+[[gnu::always_inline]] inline bool encode_nested_item(PyObject* item, EncoderState& state);
+
 [[gnu::always_inline]] inline bool encode_item(PyObject* item, EncoderState& state) {
   if (Outcome outcome = encode_plain_scalar(item, state); outcome != Outcome::no_match) {
     return succeeded(outcome);
   }
-  // Nested containers next, without testing the scalar types again.
+  return encode_nested_item(item, state);
+}
+
+// An item that is not a str, None, True or False, nor a number that the
+// cursor writers took: containers first, without testing the scalar types
+// again.
+[[gnu::always_inline]] inline bool encode_nested_item(PyObject* item, EncoderState& state) {
   PyTypeObject* type = Py_TYPE(item);
   if (type == &PyList_Type) {
     const Py_ssize_t size = PyList_Size(item);
@@ -160,7 +168,7 @@ bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
     }
     // Only the general writers can run Python code.
     const uint64_t epoch_before_item = state.python_epoch;
-    if (!encode_item(value, state)) {
+    if (!(state.compact ? encode_nested_item(value, state) : encode_item(value, state))) {
       return false;
     }
     if (state.python_epoch != epoch_before_item && PyDict_Size(dict) != initial_size) {
@@ -288,6 +296,54 @@ std::string sort_text(PyObject* item) {
 
 namespace {
 
+// How a list or tuple item was written: only the general writers can run
+// Python code, which may change the sequence.
+enum class ItemWritten { by_cursor, by_general_writers, failed };
+
+// The general writers' answer for one item.
+inline ItemWritten written_generally(bool succeeded) {
+  return succeeded ? ItemWritten::by_general_writers : ItemWritten::failed;
+}
+
+// An item of a list or tuple with the separator before it (after_item).
+// In the compact layout, numbers and short lists of simple scalars share one
+// cursor with the separator.
+[[gnu::always_inline]] inline ItemWritten encode_sequence_item(PyObject* item, bool after_item,
+                                                               EncoderState& state) {
+  if (!state.compact) {
+    if (after_item) {
+      write_item_separator(state);
+    }
+    return written_generally(encode_item(item, state));
+  }
+  PyTypeObject* const type = Py_TYPE(item);
+  if (type == &PyList_Type) {
+    // Rows of coordinates or of numbers.
+    const Py_ssize_t size = PyList_Size(item);
+    if (size <= kShortListItems && NestingGuard::enters_freely(state.nesting) &&
+        write_short_simple_list(item, size, after_item, state)) {
+      return ItemWritten::by_cursor;
+    }
+    if (after_item) {
+      write_item_separator(state);
+    }
+    Ref hold = Ref::borrow(item);
+    return written_generally(encode_list_of_size(item, size, state));
+  }
+  if (type == &PyFloat_Type || type == &PyLong_Type) {
+    state.buffer.reserve(Separator::kRoom + kSimpleScalarRoom);
+    char* const start = state.buffer.tail();
+    char* const out = after_item ? state.item_separator.write_at(start) : start;
+    char* const end = write_simple_scalar_at(out, item, false);
+    state.buffer.commit(static_cast<size_t>((end ? end : out) - start));
+    return end ? ItemWritten::by_cursor : written_generally(encode_item(item, state));
+  }
+  if (after_item) {
+    write_item_separator(state);
+  }
+  return written_generally(encode_item(item, state));
+}
+
 // Lists and tuples, read by index without an iterator. A list may shrink
 // while Python code runs for one of its items: it then ends early, and items
 // appended meanwhile are not written. A tuple cannot change.
@@ -299,35 +355,17 @@ bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderS
   }
   Py_ssize_t current_size = initial_size;
   write_container_open(state, '[');
+  const uint64_t epoch_at_start = state.python_epoch;
   for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
-    PyObject* item = GetItem(sequence, i);
-    if (state.compact && Py_TYPE(item) == &PyList_Type) {
-      // A short list of simple scalars with its separator, as in rows of
-      // coordinates or of numbers.
-      const Py_ssize_t size = PyList_Size(item);
-      if (size <= kShortListItems && NestingGuard::enters_freely(state.nesting) &&
-          write_short_simple_list(item, size, i > 0, state)) {
-        continue;
-      }
+    const ItemWritten written = encode_sequence_item(GetItem(sequence, i), i > 0, state);
+    if (written == ItemWritten::by_cursor) {
+      continue;
     }
-    if (state.compact && (Py_TYPE(item) == &PyFloat_Type || Py_TYPE(item) == &PyLong_Type)) {
-      // Separator and number through one cursor, committed once.
-      state.buffer.reserve(Separator::kRoom + kSimpleScalarRoom);
-      char* const start = state.buffer.tail();
-      char* const out = i > 0 ? state.item_separator.write_at(start) : start;
-      if (char* const end = write_simple_scalar_at(out, item, false)) {
-        state.buffer.commit(static_cast<size_t>(end - start));
-        continue;
-      }
-      state.buffer.commit(static_cast<size_t>(out - start));
-    } else if (i > 0) {
-      write_item_separator(state);
-    }
-    const uint64_t epoch_before_item = state.python_epoch;
-    if (!encode_item(item, state)) {
+    if (written == ItemWritten::failed) {
       return false;
     }
-    if (Mutable && state.python_epoch != epoch_before_item) {
+    // Once Python code has run, the list may have shrunk.
+    if (Mutable && state.python_epoch != epoch_at_start) {
       current_size = Size(sequence);
     }
   }
