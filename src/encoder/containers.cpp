@@ -15,6 +15,7 @@ namespace mervanta {
 namespace {
 
 bool encode_list_of_size(PyObject* list, Py_ssize_t size, EncoderState& state);
+bool encode_dict_of_size(PyObject* dict, Py_ssize_t size, EncoderState& state);
 
 // Lists this short whose items are all simple scalars are written in one go.
 constexpr Py_ssize_t kShortListItems = 16;
@@ -76,10 +77,18 @@ constexpr Py_ssize_t kShortListItems = 16;
     Ref hold = Ref::borrow(item);
     return encode_list_of_size(item, size, state);
   }
-  Ref hold = Ref::borrow(item);
   if (type == &PyDict_Type) {
-    return encode_dict(item, state);
+    // An empty dict likewise.
+    const Py_ssize_t size = PyDict_Size(item);
+    if (size == 0 && !state.settings.pretty && NestingGuard::enters_freely(state.nesting)) {
+      ++state.objects_opened;
+      state.buffer.put("{}", 2);
+      return true;
+    }
+    Ref hold = Ref::borrow(item);
+    return encode_dict_of_size(item, size, state);
   }
+  Ref hold = Ref::borrow(item);
   return encode_value(item, state);
 }
 
@@ -125,9 +134,8 @@ constexpr Py_ssize_t kShortListItems = 16;
   return end ? Outcome::matched : Outcome::no_match;
 }
 
-bool encode_dict_in_order(PyObject* dict, EncoderState& state) {
+bool encode_dict_in_order(PyObject* dict, const Py_ssize_t initial_size, EncoderState& state) {
   write_container_open(state, '{');
-  const Py_ssize_t initial_size = PyDict_Size(dict);
   Py_ssize_t remaining = initial_size;
   Py_ssize_t position = 0;
   PyObject *key = nullptr, *value = nullptr;
@@ -341,7 +349,8 @@ inline ItemWritten written_generally(bool succeeded) {
   if (after_item) {
     write_item_separator(state);
   }
-  return written_generally(encode_item(item, state));
+  // Objects, as in lists of records, skip the scalar tests.
+  return written_generally(type == &PyDict_Type ? encode_nested_item(item, state) : encode_item(item, state));
 }
 
 // Lists and tuples, read by index without an iterator. A list may shrink
@@ -377,21 +386,22 @@ bool encode_list_of_size(PyObject* list, Py_ssize_t size, EncoderState& state) {
   return encode_sequence<PyList_Size, PyList_GetItem, true>(list, size, state);
 }
 
+bool encode_dict_of_size(PyObject* dict, Py_ssize_t size, EncoderState& state) {
+  NestingGuard guard(state.nesting);
+  if (!guard.enter(kEncodingNesting)) {
+    return false;
+  }
+  return state.settings.sort_keys ? encode_dict_sorted(dict, state) : encode_dict_in_order(dict, size, state);
+}
+
 }  // namespace
+
+bool encode_dict(PyObject* dict, EncoderState& state) { return encode_dict_of_size(dict, PyDict_Size(dict), state); }
 
 bool encode_list(PyObject* list, EncoderState& state) { return encode_list_of_size(list, PyList_Size(list), state); }
 
 bool encode_tuple(PyObject* tuple, EncoderState& state) {
   return encode_sequence<PyTuple_Size, PyTuple_GetItem, false>(tuple, PyTuple_Size(tuple), state);
-}
-
-bool encode_dict(PyObject* dict, EncoderState& state) {
-  NestingGuard guard(state.nesting);
-  if (!guard.enter(kEncodingNesting)) {
-    return false;
-  }
-  return state.settings.sort_keys ? encode_dict_sorted(dict, state)
-                   : encode_dict_in_order(dict, state);
 }
 
 bool encode_set(PyObject* set, EncoderState& state) {

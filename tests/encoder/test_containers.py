@@ -38,6 +38,8 @@ def panic_type():
         ([], {"indent": 0}, "[\n\n]"),
         ([1, [2, 3]], {"indent": 2}, "[\n  1,\n  [\n    2,\n    3\n  ]\n]"),
         ({"a": [], "b": [[]]}, {}, '{"a": [], "b": [[]]}'),
+        ([{}, {"a": {}}, [{}]], {}, '[{}, {"a": {}}, [{}]]'),
+        ([{}, {"a": {}}], {"indent": 1}, '[\n {\n  \n },\n {\n  "a": {\n   \n  }\n }\n]'),
         ({"a": [[]]}, {"indent": 2}, '{\n  "a": [\n    [\n      \n    ]\n  ]\n}'),
         ({"a": 1, "b": 2}, {}, '{"a": 1, "b": 2}'),
         ({"a": [1, 2]}, {"indent": True}, '{\n "a": [\n  1,\n  2\n ]\n}'),
@@ -343,11 +345,14 @@ class TestNesting:
             dumps(value)
         with pytest.raises(RecursionError):
             dumps({"a": value})
-        member = {"a": []}
-        for _ in range(1100):
-            member = {"a": member}
-        with pytest.raises(RecursionError):
-            dumps(member)
+        for empty in ([], {}):
+            member = {"a": empty}
+            for _ in range(1100):
+                member = {"a": member}
+            with pytest.raises(RecursionError):
+                dumps(member)
+            with pytest.raises(RecursionError):
+                dumps([member])
 
     def test_five_hundred_levels_encode(self):
         value = []
