@@ -20,16 +20,19 @@ bool encode_dict_of_size(PyObject* dict, Py_ssize_t size, EncoderState& state);
 // Lists this short whose items are all simple scalars are written in one go.
 constexpr Py_ssize_t kShortListItems = 16;
 
-// A short list of simple scalars in the compact layout, written through one
-// local cursor and committed once: no Python code can run, so nothing is
-// held or rechecked, and the level it opens is one that is always allowed.
-// Returns false with nothing written when an item is anything else.
-// An item separator goes first when the list follows another item.
-[[gnu::noinline]] bool write_short_simple_list(PyObject* list, Py_ssize_t size, bool after_item,
-                                               EncoderState& state) {
-  state.buffer.reserve(Separator::kRoom + 2 + static_cast<size_t>(size) * (Separator::kRoom + kSimpleScalarRoom));
-  char* const start = state.buffer.tail();
-  char* out = after_item ? state.item_separator.write_at(start) : start;
+// Room for one item after a separator, through a cursor.
+constexpr size_t kCursorItemRoom = Separator::kRoom + kSimpleScalarRoom;
+
+// Room for a short list of `size` items after a separator, through a cursor.
+constexpr size_t short_list_room(Py_ssize_t size) {
+  return Separator::kRoom + 2 + static_cast<size_t>(size) * kCursorItemRoom;
+}
+
+// A short list of simple scalars at out, inside room for its size: no Python
+// code can run, so nothing is held or rechecked, and the level it opens is
+// one that is always allowed. Returns the end of its text, or null when an
+// item is anything else.
+[[gnu::noinline]] char* write_short_list_at(char* out, PyObject* list, Py_ssize_t size, const EncoderState& state) {
   *out++ = '[';
   for (Py_ssize_t i = 0; i < size; ++i) {
     if (i > 0) {
@@ -37,11 +40,24 @@ constexpr Py_ssize_t kShortListItems = 16;
     }
     out = write_simple_scalar_at(out, PyList_GetItem(list, i), state.settings.ensure_ascii);
     if (out == nullptr) {
-      return false;
+      return nullptr;
     }
   }
   *out++ = ']';
-  state.buffer.commit(static_cast<size_t>(out - start));
+  return out;
+}
+
+// A short list of simple scalars in the compact layout, committed once.
+// Returns false with nothing written when an item is anything else.
+// An item separator goes first when the list follows another item.
+bool write_short_simple_list(PyObject* list, Py_ssize_t size, bool after_item, EncoderState& state) {
+  state.buffer.reserve(short_list_room(size));
+  char* const start = state.buffer.tail();
+  char* const end = write_short_list_at(after_item ? state.item_separator.write_at(start) : start, list, size, state);
+  if (end == nullptr) {
+    return false;
+  }
+  state.buffer.commit(static_cast<size_t>(end - start));
   return true;
 }
 
@@ -353,6 +369,122 @@ inline ItemWritten written_generally(bool succeeded) {
   return written_generally(type == &PyDict_Type ? encode_nested_item(item, state) : encode_item(item, state));
 }
 
+// A local cursor over reserved room in the output: a run of items keeps it
+// in registers and commits once, where each item on its own would store and
+// reload the buffer's length.
+class RunCursor {
+ public:
+  explicit RunCursor(EncoderState& state) : state_(state) {}
+  ~RunCursor() { commit(); }
+  RunCursor(const RunCursor&) = delete;
+  RunCursor& operator=(const RunCursor&) = delete;
+
+  // Makes room for n bytes at the cursor.
+  [[gnu::always_inline]] void ensure(size_t n) {
+    if (static_cast<size_t>(limit_ - out_) < n) [[unlikely]] {
+      refill(n);
+    }
+  }
+  char* at() const noexcept { return out_; }
+  void advance_to(char* end) noexcept { out_ = end; }
+  // Hands the buffer to another writer, with everything up to `end` kept.
+  void release_at(char* end) noexcept {
+    out_ = end;
+    commit();
+    start_ = out_ = limit_ = nullptr;
+  }
+
+ private:
+  static constexpr size_t kRunRoom = 64 * kCursorItemRoom;
+  void commit() noexcept {
+    state_.buffer.commit(static_cast<size_t>(out_ - start_));
+    start_ = out_;
+  }
+  [[gnu::noinline]] void refill(size_t n) {
+    commit();
+    const size_t room = std::max(n, kRunRoom);
+    state_.buffer.reserve(room);
+    start_ = out_ = state_.buffer.tail();
+    limit_ = start_ + room;
+  }
+  EncoderState& state_;
+  char* start_ = nullptr;
+  char* out_ = nullptr;
+  char* limit_ = nullptr;
+};
+
+// What became of one item in a run.
+enum class RunStep { written, left, failed };
+
+// One list or tuple item of a run, after a separator when after_item:
+// a simple scalar, a string or a short list of simple scalars, written at
+// the cursor; anything else is left to the general writers with nothing
+// written. failed when a string's text cannot be had.
+[[gnu::always_inline]] inline RunStep write_run_item(RunCursor& cursor, PyObject* item, bool after_item,
+                                                     EncoderState& state) {
+  PyTypeObject* const type = Py_TYPE(item);
+  if (type == &PyUnicode_Type) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+    if (utf8 == nullptr) {
+      return RunStep::failed;
+    }
+    const auto length = static_cast<size_t>(size);
+    if (length > kEscapedAtMost) {
+      return RunStep::left;
+    }
+    cursor.ensure(Separator::kRoom + escaped_room(length));
+    char* const item_at = after_item ? state.item_separator.write_at(cursor.at()) : cursor.at();
+    char* const end = write_plain_text_at(item_at, utf8, length, state.settings.ensure_ascii);
+    cursor.advance_to(end ? end : write_escaped_at(item_at, utf8, length, state.settings.ensure_ascii));
+    return RunStep::written;
+  }
+  if (type == &PyList_Type) {
+    // Rows of coordinates or of numbers.
+    const Py_ssize_t size = PyList_Size(item);
+    if (size > kShortListItems || !NestingGuard::enters_freely(state.nesting)) {
+      return RunStep::left;
+    }
+    cursor.ensure(short_list_room(size));
+    char* const end =
+        write_short_list_at(after_item ? state.item_separator.write_at(cursor.at()) : cursor.at(), item, size, state);
+    if (end == nullptr) {
+      return RunStep::left;
+    }
+    cursor.advance_to(end);
+    return RunStep::written;
+  }
+  cursor.ensure(kCursorItemRoom);
+  char* const end =
+      write_simple_scalar_at(after_item ? state.item_separator.write_at(cursor.at()) : cursor.at(), item, false);
+  if (end == nullptr) {
+    return RunStep::left;
+  }
+  cursor.advance_to(end);
+  return RunStep::written;
+}
+
+// Items of a list or tuple from `i` on, in the compact layout, through one
+// cursor while write_run_item takes them: no Python code runs, so the
+// sequence cannot change meanwhile. `item` is the one at `i` on entry, and
+// the one left to the general writers on return, with nothing of it written.
+// Returns its index, or `stop` when all were written, or -1 after an error.
+template <PyObject* (*GetItem)(PyObject*, Py_ssize_t)>
+Py_ssize_t write_scalar_run(PyObject* sequence, Py_ssize_t i, const Py_ssize_t stop, EncoderState& state,
+                            PyObject*& item) {
+  RunCursor cursor(state);
+  for (;;) {
+    const RunStep step = write_run_item(cursor, item, i > 0, state);
+    if (step != RunStep::written) {
+      return step == RunStep::left ? i : -1;
+    }
+    if (++i >= stop) {
+      return i;
+    }
+    item = GetItem(sequence, i);
+  }
+}
+
 // Lists and tuples, read by index without an iterator. A list may shrink
 // while Python code runs for one of its items: it then ends early, and items
 // appended meanwhile are not written. A tuple cannot change.
@@ -366,7 +498,18 @@ bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderS
   write_container_open(state, '[');
   const uint64_t epoch_at_start = state.python_epoch;
   for (Py_ssize_t i = 0; i < initial_size && i < current_size; ++i) {
-    const ItemWritten written = encode_sequence_item(GetItem(sequence, i), i > 0, state);
+    PyObject* item = GetItem(sequence, i);
+    // Records go straight to the general writers.
+    if (state.compact && Py_TYPE(item) != &PyDict_Type) {
+      i = write_scalar_run<GetItem>(sequence, i, std::min(initial_size, current_size), state, item);
+      if (i < 0) {
+        return false;
+      }
+      if (i >= initial_size || i >= current_size) {
+        break;
+      }
+    }
+    const ItemWritten written = encode_sequence_item(item, i > 0, state);
     if (written == ItemWritten::by_cursor) {
       continue;
     }

@@ -166,7 +166,15 @@ char* escape_run(char* out, const unsigned char*& position, const unsigned char*
 
 // Long texts go in slices so the room reserved for the worst case (six output
 // bytes per input byte) stays bounded.
-constexpr size_t kSlice = 4096;
+constexpr size_t kSlice = kEscapedAtMost;
+
+template <bool EnsureAscii>
+char* escape_quoted_at(char* out, const unsigned char* in, size_t length) {
+  *out++ = '"';
+  out = escape_run<EnsureAscii>(out, in, in + length);
+  *out++ = '"';
+  return out;
+}
 
 template <bool EnsureAscii>
 void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length) {
@@ -179,14 +187,10 @@ void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length)
     }
   }
   const unsigned char* const end = in + length;
-  if (length <= kSlice) {
-    buffer.reserve(length * 6 + 34);
-    char* out = buffer.tail();
-    char* const start = out;
-    *out++ = '"';
-    out = escape_run<EnsureAscii>(out, in, end);
-    *out++ = '"';
-    buffer.commit(static_cast<size_t>(out - start));
+  if (length <= kEscapedAtMost) {
+    buffer.reserve(escaped_room(length));
+    char* const start = buffer.tail();
+    buffer.commit(static_cast<size_t>(escape_quoted_at<EnsureAscii>(start, in, length) - start));
     return;
   }
   buffer.put('"');
@@ -203,6 +207,11 @@ void write_escaped(OutputBuffer& buffer, const unsigned char* in, size_t length)
 }
 
 }  // namespace
+
+char* write_escaped_at(char* out, const char* bytes, size_t length, bool ensure_ascii) {
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  return ensure_ascii ? escape_quoted_at<true>(out, in, length) : escape_quoted_at<false>(out, in, length);
+}
 
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length) {
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);

@@ -21,6 +21,15 @@ inline bool is_str(PyObject* object) { return Py_TYPE(object) == &PyUnicode_Type
 // The one writer of JSON strings: quotes and escapes valid UTF-8 text.
 void write_escaped_string(EncoderState& state, const char* bytes, size_t length);
 
+// Texts up to this long are escaped in one piece; longer ones in slices.
+inline constexpr size_t kEscapedAtMost = 4096;
+// Room for a text of `length` bytes escaped in one piece: six output bytes
+// per input byte, the quotes and the block writer's slack.
+constexpr size_t escaped_room(size_t length) { return length * 6 + 34; }
+// The text quoted and escaped at out, inside escaped_room(length) bytes of
+// reserved room, length at most kEscapedAtMost; returns its end.
+char* write_escaped_at(char* out, const char* bytes, size_t length, bool ensure_ascii);
+
 // What precedes a member's value: the item separator (unless it is the
 // first member), the key as a JSON string and the key separator. Keys must be
 // str ("... is not an instance of 'str'"). A str object already written as a

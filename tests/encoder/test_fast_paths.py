@@ -147,3 +147,30 @@ def test_short_list_of_numbers_beyond_the_depth_limit_still_raises():
         value = [value]
     with pytest.raises(RecursionError):
         mervanta.dumps(value)
+
+
+def long_mixed_row():
+    # Every kind of item, often enough to cross the run's room several times;
+    # strings around the one-piece escaping limit (4096 bytes).
+    strings = ["", "plain", "a" * 33, 'say "hi"\n', "caf\u00e9 \u4e2d", "\U0001f600" * 3, "x" * 4096, "\n" * 4097]
+    kinds = strings + [None, True, False, 0, -(2**63), 2**64, 0.1, -1234.5, float("nan"), [], [1, "two", None],
+                       list(range(17)), [[1.5, 2.5]], {}, {"k": [1, "v"]}, (1, "t"), [{"a": 1}], DefaultOnly()]
+    return [kinds[(i * 7) % len(kinds)] for i in range(600)]
+
+
+class DefaultOnly:
+    pass
+
+
+def as_text(value):
+    return "through default"
+
+
+@pytest.mark.parametrize("ensure_ascii", [True, False])
+@pytest.mark.parametrize("separators", [None, (",", ":"), (" ; ", ":")])
+@pytest.mark.parametrize("shape", ["list", "tuple", "member"])
+def test_long_mixed_sequences_match_json(ensure_ascii, separators, shape):
+    row = long_mixed_row()
+    value = {"list": row, "tuple": tuple(row), "member": {"a": [row, row], "b": row}}[shape]
+    options = {"ensure_ascii": ensure_ascii, "separators": separators, "default": as_text}
+    assert mervanta.dumps(value, **options) == json.dumps(value, **options)

@@ -125,7 +125,9 @@ def test_long_strings_escape_like_the_standard_library(length, special):
 
 
 def test_lone_surrogates_raise_unicode_encode_error():
-    for value in ("\ud800", ["ok", "a\udfffb"], {"\ud800": 1}, {"k": "\udc80"}, [{"k": 1}, {"k": "\udc80"}]):
+    cases = ("\ud800", ["ok", "a\udfffb"], {"\ud800": 1}, {"k": "\udc80"}, [{"k": 1}, {"k": "\udc80"}],
+             ("ok", 1, "\udc80"), ["ok"] * 100 + ["x" * 40 + "\udc80"])
+    for value in cases:
         with pytest.raises(UnicodeEncodeError):
             mervanta.dumps(value)
         assert mervanta.dumps(["ok"]) == '["ok"]'  # nothing left pending
