@@ -48,7 +48,7 @@ bool write_int_object_slow(PyObject* value, long long signed_value, int overflow
 // The text of significand x 10^k with count digits, 10^(kk-1) <= value <
 // 10^kk, from its digit block; lead is the first of 17 digits, else unused.
 template <class Block>
-char* lay_out_float(char* out, const Block& block, int count, int k, char lead) {
+[[gnu::always_inline]] inline char* lay_out_float(char* out, const Block& block, int count, int k, char lead) {
   const int kk = count + k;
   if (kk >= 1 && kk <= 16) {
     if (k >= 0) {
@@ -113,7 +113,7 @@ size_t format_float(double value, char* scratch) {
     std::memcpy(out, "0.0", 3);
     return static_cast<size_t>(out + 3 - scratch);
   }
-  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits(bits);
+  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits<true>(bits);
   // The digits go out as one block, stored whole; the bytes past the text
   // land in the scratch area's slack. Fewer digits are scaled up to the
   // block's width, so it starts with the first digit; a seventeenth leads.
@@ -134,7 +134,15 @@ size_t format_float(double value, char* scratch) {
     } else {
       significand *= kPowersOfTen[16 - count];
     }
-    out = lay_out_float(out, float_text::sixteen_digits(significand), count, decimal.exponent, lead);
+    const float_text::DigitBlock block = float_text::sixteen_digits(significand);
+    if (decimal.may_end_in_zeros) {
+      // Found among the digits rather than by dividing; the text's length
+      // then waits for them, so only these results look.
+      const int significant = 16 - float_text::trailing_zero_digits(block);
+      out = lay_out_float(out, block, significant, decimal.exponent + count - significant, lead);
+    } else {
+      out = lay_out_float(out, block, count, decimal.exponent, lead);
+    }
   }
   return static_cast<size_t>(out - scratch);
 }

@@ -20,6 +20,8 @@ namespace mervanta::float_text {
 struct Decimal {
   uint64_t significand;
   int exponent;
+  // Set when trailing zeros were left for the caller to find.
+  bool may_end_in_zeros = false;
 };
 
 namespace detail {
@@ -112,6 +114,20 @@ inline Decimal drop_trailing_zeros(Decimal decimal) {
   return decimal;
 }
 
+// A result of the shorter try, trimmed unless the caller keeps zeros and it
+// has 9 to 16 digits (the caller's sixteen-digit block; subnormals can have
+// fewer).
+template <bool KeepZeros>
+inline Decimal fewer_digits(Decimal decimal) {
+  constexpr uint64_t kNineDigits = 100000000;
+  constexpr uint64_t kSeventeenDigits = 10000000000000000;
+  if (KeepZeros && decimal.significand - kNineDigits < kSeventeenDigits - kNineDigits) {
+    decimal.may_end_in_zeros = true;
+    return decimal;
+  }
+  return drop_trailing_zeros(decimal);
+}
+
 // A power of two whose lower neighbour is a quarter of its spacing away, not
 // a half: c = 2^52, q the binary exponent.
 inline Decimal shorter_interval(int q) {
@@ -144,7 +160,10 @@ inline Decimal shorter_interval(int q) {
 
 // The IEEE bits of a finite, nonzero, positive double. Integers below 2^53
 // come back as they are (trailing zeros kept, exponent 0); every other result
-// has none.
+// has none, unless KeepZeros: then a result with fewer digits than the
+// interval allows may keep trailing zeros, flagged, when it has 9 to 16
+// digits (the caller finds the zeros among the digits it writes anyway).
+template <bool KeepZeros = false>
 inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   constexpr int kSignificandBits = 52;
   constexpr uint64_t kHiddenBit = uint64_t{1} << kSignificandBits;
@@ -192,14 +211,14 @@ inline Decimal shortest_decimal_of_bits(uint64_t bits) {
       --significand;
       r = kBigDivisor;
     } else {
-      return detail::drop_trailing_zeros({significand, minus_k + kKappa + 1});
+      return detail::fewer_digits<KeepZeros>({significand, minus_k + kKappa + 1});
     }
   } else if (r == delta) {
     // On the lower end's integer part: inside when the lower end x is just
     // below it (odd floor, since zi - r is even) or x is it and belongs.
     const detail::Parity x = detail::multiply_parity(two_c - 1, cache, beta);
     if (x.odd || (x.integer && even)) {
-      return detail::drop_trailing_zeros({significand, minus_k + kKappa + 1});
+      return detail::fewer_digits<KeepZeros>({significand, minus_k + kKappa + 1});
     }
   }
   // One digit more: the value itself rounded to a multiple of 100. With y =

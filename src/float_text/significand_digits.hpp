@@ -4,6 +4,7 @@
 // memory and read back at another offset.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -55,6 +56,12 @@ inline void store_block(char* out, DigitBlock block) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block.digits);
 }
 
+// The '0' digits at the block's end.
+inline int trailing_zero_digits(DigitBlock block) {
+  const auto zeros = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block.digits, _mm_set1_epi8('0'))));
+  return std::countl_one(zeros);
+}
+
 // Sixteen set bytes, then sixteen clear: loaded from 16 - n, the first n
 // bytes are set.
 alignas(32) inline constexpr unsigned char kLeadingMaskBytes[32] = {
@@ -85,6 +92,20 @@ inline DigitBlock sixteen_digits(uint64_t value) {
 }
 
 inline void store_block(char* out, const DigitBlock& block) { std::memcpy(out, block.digits, 16); }
+
+// The '0' digits at the block's end: the bytes past the last other digit,
+// counted from the top of each little-endian word.
+inline int trailing_zero_digits(const DigitBlock& block) {
+  constexpr uint64_t kZeros = 0x3030303030303030;
+  uint64_t first;
+  uint64_t second;
+  std::memcpy(&first, block.digits, 8);
+  std::memcpy(&second, block.digits + 8, 8);
+  if ((second ^ kZeros) != 0) {
+    return std::countl_zero(second ^ kZeros) / 8;
+  }
+  return 8 + std::countl_zero((first ^ kZeros) | 1) / 8;
+}
 
 inline void store_block_with_point(char* out, const DigitBlock& block, int point) {
   std::memcpy(out + 1, block.digits, 16);

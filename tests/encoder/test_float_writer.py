@@ -1,4 +1,7 @@
 """The float writer against repr()'s shortest digits."""
+import math
+import random
+
 import pytest
 
 import mervanta
@@ -15,6 +18,24 @@ def assert_written_like_repr(values):
 def test_random_bit_patterns(seed):
     values = random_bit_patterns(50_000, seed)
     assert_written_like_repr(values + [-v for v in values[:1000]])
+
+
+def short_decimals(count, seed):
+    # Decimals of 1 to 16 digits at every scale: their shortest form is found
+    # before the interval's full width, often with zeros to trim.
+    rng = random.Random(seed)
+    values = []
+    for _ in range(count):
+        digits = rng.randint(1, 16)
+        value = float(f"{rng.randrange(10 ** (digits - 1), 10**digits)}e{rng.randint(-340, 310)}")
+        if math.isfinite(value) and value != 0:
+            values.append(value)
+    return values
+
+
+@pytest.mark.parametrize("seed", range(2))
+def test_short_decimals(seed):
+    assert_written_like_repr(short_decimals(50_000, seed))
 
 
 def test_powers_boundaries_and_extremes():
