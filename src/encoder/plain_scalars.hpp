@@ -74,13 +74,12 @@ inline constexpr size_t kSimpleScalarRoom = std::max(kFloatScratch, kShortPlainR
     std::memcpy(out, "null", 4);
     return out + 4;
   }
-  if (value == Py_True) {
-    std::memcpy(out, "true", 4);
-    return out + 4;
-  }
-  if (value == Py_False) {
-    std::memcpy(out, "false", 5);
-    return out + 5;
+  if (type == &PyBool_Type) {
+    // Flags come mixed in real data: chosen without a branch. The byte
+    // after "true" lands in the room.
+    const bool truth = value == Py_True;
+    std::memcpy(out, truth ? "true" : "false", 5);
+    return out + 5 - truth;
   }
   if (type == &PyUnicode_Type) {
     Py_ssize_t size = 0;
