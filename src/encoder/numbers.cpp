@@ -45,10 +45,20 @@ bool write_int_object_slow(PyObject* value, long long signed_value, int overflow
   return true;
 }
 
-// The text of significand x 10^k with count digits, 10^(kk-1) <= value <
-// 10^kk, from its digit block; lead is the first of 17 digits, else unused.
+// "e" and the exponent, no '+' and no leading zeros.
+[[gnu::always_inline]] inline char* write_float_exponent(char* out, int exponent) {
+  *out++ = 'e';
+  if (exponent < 0) {
+    *out++ = '-';
+    exponent = -exponent;
+  }
+  return out + write_small_digits(out, static_cast<uint32_t>(exponent));
+}
+
+// The text of significand x 10^k with count digits, at most 16,
+// 10^(kk-1) <= value < 10^kk, from its digit block.
 template <class Block>
-[[gnu::always_inline]] inline char* lay_out_float(char* out, const Block& block, int count, int k, char lead) {
+[[gnu::always_inline]] inline char* lay_out_float(char* out, const Block& block, int count, int k) {
   const int kk = count + k;
   if (kk >= 1 && kk <= 16) {
     if (k >= 0) {
@@ -56,52 +66,72 @@ template <class Block>
       float_text::store_block(out, block);
       out += kk;
       std::memcpy(out, ".0", 2);
-      out += 2;
-    } else if (count < 17) {
-      float_text::store_block_with_point(out, block, kk);
-      out += count + 1;
-    } else {
-      *out = lead;
-      float_text::store_block_with_point(out + 1, block, kk - 1);
-      out += 18;
+      return out + 2;
     }
-  } else if (kk >= -4 && kk <= 0) {
+    float_text::store_block_with_point(out, block, kk);
+    return out + count + 1;
+  }
+  if (kk >= -4 && kk <= 0) {
     std::memcpy(out, "0.000000", 8);
     out += 2 - kk;
-    if (count == 17) {
-      *out++ = lead;
-      float_text::store_block(out, block);
-      out += 16;
-    } else {
-      float_text::store_block(out, block);
-      out += count;
-    }
-  } else {
-    if (count == 17) {
-      out[0] = lead;
-      out[1] = '.';
-      float_text::store_block(out + 2, block);
-      out += 18;
-    } else if (count > 1) {
-      float_text::store_block_with_point(out, block, 1);
-      out += count + 1;
-    } else {
-      float_text::store_block(out, block);
-      out += 1;
-    }
-    *out++ = 'e';
-    int exponent = kk - 1;
-    if (exponent < 0) {
-      *out++ = '-';
-      exponent = -exponent;
-    }
-    out += write_small_digits(out, static_cast<uint32_t>(exponent));
+    float_text::store_block(out, block);
+    return out + count;
   }
-  return out;
+  if (count > 1) {
+    float_text::store_block_with_point(out, block, 1);
+    out += count + 1;
+  } else {
+    float_text::store_block(out, block);
+    out += 1;
+  }
+  return write_float_exponent(out, kk - 1);
+}
+
+// The same for 17 digits: the block holds the first sixteen, and the last
+// follows them. 10^(kk-1) <= value < 10^kk with kk = 17 + k.
+[[gnu::always_inline]] inline char* lay_out_seventeen_digits(char* out, float_text::DigitBlock block, char last,
+                                                             int k) {
+  const int kk = 17 + k;
+  if (kk >= 1 && kk <= 16) {
+    float_text::store_block_with_point(out, block, kk);
+    out[17] = last;
+    return out + 18;
+  }
+  if (kk >= -4 && kk <= 0) {
+    std::memcpy(out, "0.000000", 8);
+    out += 2 - kk;
+    float_text::store_block(out, block);
+    out[16] = last;
+    return out + 17;
+  }
+  float_text::store_block_with_point(out, block, 1);
+  out[17] = last;
+  return write_float_exponent(out + 18, kk - 1);
+}
+
+// A result of any length, its digits counted.
+[[gnu::always_inline]] inline char* write_counted_decimal(char* out, float_text::Decimal decimal) {
+  uint64_t significand = decimal.significand;
+  const int count = count_digits(significand);
+  if (count <= 8) {
+    // One digit (1e-07, 5e-324, 2.0): seven zeros after it need no arithmetic.
+    const float_text::ShortDigitBlock block =
+        count == 1 ? float_text::ShortDigitBlock{0x3030303030303030 + significand}
+                   : float_text::eight_digits(static_cast<uint32_t>(significand * kPowersOfTen[8 - count]));
+    return lay_out_float(out, block, count, decimal.exponent);
+  }
+  if (count == 17) {
+    const uint64_t head = significand / 10;
+    const char last = static_cast<char>('0' + (significand - head * 10));
+    return lay_out_seventeen_digits(out, float_text::sixteen_digits(head), last, decimal.exponent);
+  }
+  const float_text::DigitBlock block = float_text::sixteen_digits(significand * kPowersOfTen[16 - count]);
+  return lay_out_float(out, block, count, decimal.exponent);
 }
 
 size_t format_float(double value, char* scratch) {
   constexpr uint64_t kSignBit = uint64_t{1} << 63;
+  constexpr uint64_t kFifteenDigits = 1000000000000000;
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   char* out = scratch;
@@ -113,36 +143,29 @@ size_t format_float(double value, char* scratch) {
     std::memcpy(out, "0.0", 3);
     return static_cast<size_t>(out + 3 - scratch);
   }
-  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits<true>(bits);
   // The digits go out as one block, stored whole; the bytes past the text
   // land in the scratch area's slack. Fewer digits are scaled up to the
-  // block's width, so it starts with the first digit; a seventeenth leads.
-  uint64_t significand = decimal.significand;
-  const int count = count_digits(significand);
-  if (count <= 8) {
-    // One digit (1e-07, 5e-324, 2.0): seven zeros after it need no arithmetic.
-    const float_text::ShortDigitBlock block =
-        count == 1 ? float_text::ShortDigitBlock{0x3030303030303030 + significand}
-                   : float_text::eight_digits(static_cast<uint32_t>(significand * kPowersOfTen[8 - count]));
-    out = lay_out_float(out, block, count, decimal.exponent, 0);
+  // block's width, so it starts with the first digit; a seventeenth follows.
+  const float_text::Decimal decimal = float_text::shortest_decimal_of_bits<true>(bits);
+  if (decimal.shape == float_text::Shape::one_more) {
+    // The digit count follows from the head's: no counting, and no division
+    // to split off a seventeenth digit.
+    if (decimal.head >= kFifteenDigits) {
+      const char last = static_cast<char>('0' + decimal.last_digit);
+      out = lay_out_seventeen_digits(out, float_text::sixteen_digits(decimal.head), last, decimal.exponent);
+    } else {
+      out = lay_out_float(out, float_text::sixteen_digits(decimal.significand), 16, decimal.exponent);
+    }
+  } else if (decimal.shape == float_text::Shape::fewer) {
+    // The zeros are found among the digits rather than by dividing; the
+    // text's length then waits for them, so only these results look.
+    // Fifteen digits or sixteen come mixed: scaled by a multiply, not a branch.
+    const bool fifteen = decimal.significand < kFifteenDigits;
+    const float_text::DigitBlock block = float_text::sixteen_digits(decimal.significand * (1 + 9 * fifteen));
+    const int significant = 16 - float_text::trailing_zero_digits(block);
+    out = lay_out_float(out, block, significant, decimal.exponent + 16 - fifteen - significant);
   } else {
-    char lead = 0;
-    if (count == 17) {
-      constexpr uint64_t kSixteenDigits = 10000000000000000;
-      lead = static_cast<char>('0' + significand / kSixteenDigits);
-      significand %= kSixteenDigits;
-    } else {
-      significand *= kPowersOfTen[16 - count];
-    }
-    const float_text::DigitBlock block = float_text::sixteen_digits(significand);
-    if (decimal.may_end_in_zeros) {
-      // Found among the digits rather than by dividing; the text's length
-      // then waits for them, so only these results look.
-      const int significant = 16 - float_text::trailing_zero_digits(block);
-      out = lay_out_float(out, block, significant, decimal.exponent + count - significant, lead);
-    } else {
-      out = lay_out_float(out, block, count, decimal.exponent, lead);
-    }
+    out = write_counted_decimal(out, decimal);
   }
   return static_cast<size_t>(out - scratch);
 }

@@ -16,12 +16,25 @@
 
 namespace mervanta::float_text {
 
+// What the writer may assume about a result's digits, saving it the count.
+enum class Shape : uint8_t {
+  // Any length; trailing zeros only on integers below 2^53.
+  counted,
+  // The shorter try of a normal double: 15 or 16 digits, trailing zeros kept.
+  fewer,
+  // The longer try of a normal double: 16 or 17 digits, none of them
+  // trailing zeros; head holds all but the last.
+  one_more,
+};
+
 // value = significand x 10^exponent.
 struct Decimal {
   uint64_t significand;
   int exponent;
-  // Set when trailing zeros were left for the caller to find.
-  bool may_end_in_zeros = false;
+  Shape shape = Shape::counted;
+  // Shape::one_more: significand = 10 head + last_digit.
+  uint8_t last_digit = 0;
+  uint64_t head = 0;
 };
 
 namespace detail {
@@ -114,15 +127,12 @@ inline Decimal drop_trailing_zeros(Decimal decimal) {
   return decimal;
 }
 
-// A result of the shorter try, trimmed unless the caller keeps zeros and it
-// has 9 to 16 digits (the caller's sixteen-digit block; subnormals can have
-// fewer).
+// A result of the shorter try, trimmed unless the caller keeps zeros (then
+// the double is normal).
 template <bool KeepZeros>
 inline Decimal fewer_digits(Decimal decimal) {
-  constexpr uint64_t kNineDigits = 100000000;
-  constexpr uint64_t kSeventeenDigits = 10000000000000000;
-  if (KeepZeros && decimal.significand - kNineDigits < kSeventeenDigits - kNineDigits) {
-    decimal.may_end_in_zeros = true;
+  if (KeepZeros) {
+    decimal.shape = Shape::fewer;
     return decimal;
   }
   return drop_trailing_zeros(decimal);
@@ -158,13 +168,17 @@ inline Decimal shorter_interval(int q) {
 
 }  // namespace detail
 
+namespace detail {
+Decimal shortest_decimal_of_subnormal(uint64_t bits);
+}  // namespace detail
+
 // The IEEE bits of a finite, nonzero, positive double. Integers below 2^53
 // come back as they are (trailing zeros kept, exponent 0); every other result
-// has none, unless KeepZeros: then a result with fewer digits than the
-// interval allows may keep trailing zeros, flagged, when it has 9 to 16
-// digits (the caller finds the zeros among the digits it writes anyway).
+// has none, unless KeepZeros: then the results of normal doubles come with
+// their shape, and those of the shorter try keep their trailing zeros (the
+// caller finds them among the digits it writes anyway).
 template <bool KeepZeros = false>
-inline Decimal shortest_decimal_of_bits(uint64_t bits) {
+[[gnu::always_inline]] inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   constexpr int kSignificandBits = 52;
   constexpr uint64_t kHiddenBit = uint64_t{1} << kSignificandBits;
   // The interval is scaled to [100, 1000) units: the first try divides by 1000.
@@ -186,6 +200,11 @@ inline Decimal shortest_decimal_of_bits(uint64_t bits) {
       return detail::shorter_interval(q);
     }
   } else {
+    // The tries' results have 15 or 16 digits (one more for the longer)
+    // only for normal doubles: the shapes are not for subnormals.
+    if constexpr (KeepZeros) {
+      return detail::shortest_decimal_of_subnormal(bits);
+    }
     c = fraction;
     q = -1074;
   }
@@ -223,27 +242,39 @@ inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   }
   // One digit more: the value itself rounded to a multiple of 100. With y =
   // z - delta/2, y + 50 is about zi - delta/2 + 50 = 1000 significand + dist.
-  significand *= 10;
-  uint32_t dist = r - (delta / 2) + (kSmallDivisor / 2);
+  const uint32_t dist = r - (delta / 2) + (kSmallDivisor / 2);
   const bool approximate_parity = (dist & 1) != 0;
   // dist <= 1000: x 656 >> 16 divides by 100, and the low 16 bits stay
   // below 656 exactly for the multiples of 100.
   const uint32_t scaled = dist * 656;
   const bool divisible = (scaled & 0xFFFF) < 656;
-  dist = scaled >> 16;
-  significand += dist;
+  // r >= delta >= 100 here, so the last digit starts at 1 or more and the
+  // one correction below never borrows from the head. It stays below 10:
+  // r = 1000 needs z to be an integer, and no exponent with delta < 102 has one.
+  uint32_t last_digit = scaled >> 16;
   if (divisible) {
     // The approximation may be one above floor(y); the parity of the exact
     // floor(y) tells. When they agree and y is an integer, y + 50 is an exact
     // multiple of 100: a tie, to even.
     const detail::Parity y = detail::multiply_parity(two_c, cache, beta);
     if (y.odd != approximate_parity) {
-      --significand;
-    } else if (y.integer && (significand & 1) != 0) {
-      --significand;
+      --last_digit;
+    } else if (y.integer && (last_digit & 1) != 0) {
+      --last_digit;
     }
   }
-  return {significand, minus_k + kKappa};
+  Decimal decimal{significand * 10 + last_digit, minus_k + kKappa};
+  if (KeepZeros) {
+    decimal.shape = Shape::one_more;
+    decimal.last_digit = static_cast<uint8_t>(last_digit);
+    decimal.head = significand;
+  }
+  return decimal;
+}
+
+// Out of line: rare, and the writer's path stays short.
+[[gnu::noinline]] inline Decimal detail::shortest_decimal_of_subnormal(uint64_t bits) {
+  return shortest_decimal_of_bits<false>(bits);
 }
 
 inline Decimal shortest_decimal(double value) {

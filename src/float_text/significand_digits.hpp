@@ -30,10 +30,10 @@ inline DigitBlock sixteen_digits(uint64_t value) {
   const __m128i above = _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi32(static_cast<int>(3518437209u))), 45);
   const __m128i below4 = _mm_sub_epi32(halves, _mm_mul_epu32(above, _mm_set1_epi32(10000)));
   const __m128i groups = _mm_or_si128(above, _mm_slli_epi64(below4, 32));
-  // Each group copied to both 16-bit halves of its lane: the even half
-  // becomes the group's first pair, the odd half its second. x * 5243 >> 19
-  // is x / 100 below 10^4, x * 6554 >> 16 is x / 10 below 100.
-  const __m128i both = _mm_or_si128(groups, _mm_slli_epi32(groups, 16));
+  // Each group, in the even 16-bit half of its lane (the odd half is zero),
+  // split the same way: the quotient stays, the remainder moves up to the
+  // odd half. x * 5243 >> 19 is x / 100 below 10^4, x * 6554 >> 16 is x / 10
+  // below 100.
   __m128i hundred = _mm_set1_epi16(100);
   __m128i ten = _mm_set1_epi16(10);
 #if defined(__GNUC__)
@@ -41,10 +41,9 @@ inline DigitBlock sixteen_digits(uint64_t value) {
   // shifts and adds that costs more instructions.
   __asm__("" : "+x"(hundred), "+x"(ten));
 #endif
-  const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(both, _mm_set1_epi16(5243)), 3);
-  const __m128i below = _mm_sub_epi16(both, _mm_mullo_epi16(hundreds, hundred));
-  const __m128i odd_halves = _mm_set1_epi32(static_cast<int>(0xFFFF0000u));
-  const __m128i pairs = _mm_or_si128(_mm_andnot_si128(odd_halves, hundreds), _mm_and_si128(odd_halves, below));
+  const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(groups, _mm_set1_epi16(5243)), 3);
+  const __m128i below = _mm_sub_epi16(groups, _mm_mullo_epi16(hundreds, hundred));
+  const __m128i pairs = _mm_or_si128(hundreds, _mm_slli_epi32(below, 16));
   const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
   const __m128i ones = _mm_sub_epi16(pairs, _mm_mullo_epi16(tens, ten));
   // Little-endian lanes: tens in the low byte come first in memory.
