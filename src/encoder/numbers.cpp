@@ -129,8 +129,19 @@ template <class Block>
   return lay_out_float(out, block, count, decimal.exponent);
 }
 
+namespace {
+
+// Subnormals: rare, and out of line so that the common path keeps its
+// results in registers.
+[[gnu::noinline]] char* write_subnormal(char* out, uint64_t bits) {
+  return write_counted_decimal(out, float_text::shortest_decimal_of_bits(bits));
+}
+
+}  // namespace
+
 size_t format_float(double value, char* scratch) {
   constexpr uint64_t kSignBit = uint64_t{1} << 63;
+  constexpr uint64_t kSmallestNormal = uint64_t{1} << 52;
   constexpr uint64_t kFifteenDigits = 1000000000000000;
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -142,6 +153,9 @@ size_t format_float(double value, char* scratch) {
   if (bits == 0) {
     std::memcpy(out, "0.0", 3);
     return static_cast<size_t>(out + 3 - scratch);
+  }
+  if (bits < kSmallestNormal) {
+    return static_cast<size_t>(write_subnormal(out, bits) - scratch);
   }
   // The digits go out as one block, stored whole; the bytes past the text
   // land in the scratch area's slack. Fewer digits are scaled up to the

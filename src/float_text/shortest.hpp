@@ -168,15 +168,11 @@ inline Decimal shorter_interval(int q) {
 
 }  // namespace detail
 
-namespace detail {
-Decimal shortest_decimal_of_subnormal(uint64_t bits);
-}  // namespace detail
-
 // The IEEE bits of a finite, nonzero, positive double. Integers below 2^53
 // come back as they are (trailing zeros kept, exponent 0); every other result
-// has none, unless KeepZeros: then the results of normal doubles come with
-// their shape, and those of the shorter try keep their trailing zeros (the
-// caller finds them among the digits it writes anyway).
+// has none, unless KeepZeros: then the double must be normal, the results
+// come with their shape, and those of the shorter try keep their trailing
+// zeros (the caller finds them among the digits it writes anyway).
 template <bool KeepZeros = false>
 [[gnu::always_inline]] inline Decimal shortest_decimal_of_bits(uint64_t bits) {
   constexpr int kSignificandBits = 52;
@@ -200,11 +196,6 @@ template <bool KeepZeros = false>
       return detail::shorter_interval(q);
     }
   } else {
-    // The tries' results have 15 or 16 digits (one more for the longer)
-    // only for normal doubles: the shapes are not for subnormals.
-    if constexpr (KeepZeros) {
-      return detail::shortest_decimal_of_subnormal(bits);
-    }
     c = fraction;
     q = -1074;
   }
@@ -270,11 +261,6 @@ template <bool KeepZeros = false>
     decimal.head = significand;
   }
   return decimal;
-}
-
-// Out of line: rare, and the writer's path stays short.
-[[gnu::noinline]] inline Decimal detail::shortest_decimal_of_subnormal(uint64_t bits) {
-  return shortest_decimal_of_bits<false>(bits);
 }
 
 inline Decimal shortest_decimal(double value) {
