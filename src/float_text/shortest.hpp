@@ -47,11 +47,24 @@ inline Uint128Parts power_of_ten_rounded_up(int power) {
 }
 
 // Per biased exponent, the decimal scale of the common interval: saves the
-// logarithms on every call.
+// logarithms on every call. The power's entry is kept as its byte offset in
+// the table, so that the two loads follow each other with no arithmetic
+// between them.
 struct Scale {
-  int16_t minus_k;
+  uint16_t power_offset;
   int8_t beta;
 };
+
+inline constexpr int kPowerEntryBytes = sizeof kPowersOfTen128Up[0];
+
+inline Uint128Parts power_of_ten_rounded_up_at(uint16_t power_offset) {
+  const auto* table = reinterpret_cast<const unsigned char*>(kPowersOfTen128Up);
+  uint64_t entry[2];
+  std::memcpy(entry, table + power_offset, sizeof entry);
+  return {entry[0], entry[1]};
+}
+
+inline int minus_k_at(uint16_t power_offset) { return -(power_offset / kPowerEntryBytes + kWriterLowestPower); }
 
 inline constexpr int kKappa = 2;
 
@@ -60,7 +73,8 @@ inline constexpr std::array<Scale, 2047> kScales = [] {
   for (int biased = 0; biased < 2047; ++biased) {
     const int q = biased == 0 ? -1074 : biased - 1075;
     const int minus_k = floor_log10_pow2(q) - kKappa;
-    scales[biased] = {static_cast<int16_t>(minus_k), static_cast<int8_t>(q + floor_log2_pow10(-minus_k))};
+    const int power_offset = (-minus_k - kWriterLowestPower) * kPowerEntryBytes;
+    scales[biased] = {static_cast<uint16_t>(power_offset), static_cast<int8_t>(q + floor_log2_pow10(-minus_k))};
   }
   return scales;
 }();
@@ -203,9 +217,9 @@ template <bool KeepZeros = false>
   // delta = 2^q 10^k wide, 100 <= delta < 1000. Both ends belong to it when
   // c is even (reading rounds ties to even).
   const detail::Scale scale = detail::kScales[biased];
-  const int minus_k = scale.minus_k;
+  const int minus_k = detail::minus_k_at(scale.power_offset);
   const int beta = scale.beta;
-  const Uint128Parts cache = detail::power_of_ten_rounded_up(-minus_k);
+  const Uint128Parts cache = detail::power_of_ten_rounded_up_at(scale.power_offset);
   const uint32_t delta = static_cast<uint32_t>(cache.high >> (63 - beta));
   const uint64_t two_c = c << 1;
   const bool even = (c & 1) == 0;
