@@ -66,7 +66,7 @@ inline int trailing_zero_digits(DigitBlock block) {
 alignas(32) inline constexpr unsigned char kLeadingMaskBytes[32] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-// The block with a '.' after its first `point` digits, point in [0, 15]:
+// The block with a '.' after its first `point` digits, point in [0, 16]:
 // 17 bytes at out.
 inline void store_block_with_point(char* out, DigitBlock block, int point) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), block.digits);
