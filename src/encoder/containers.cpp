@@ -320,53 +320,18 @@ std::string sort_text(PyObject* item) {
 
 namespace {
 
-// How a list or tuple item was written: only the general writers can run
-// Python code, which may change the sequence.
-enum class ItemWritten { by_cursor, by_general_writers, failed };
-
-// The general writers' answer for one item.
-inline ItemWritten written_generally(bool succeeded) {
-  return succeeded ? ItemWritten::by_general_writers : ItemWritten::failed;
-}
-
-// An item of a list or tuple with the separator before it (after_item).
-// In the compact layout, numbers and short lists of simple scalars share one
-// cursor with the separator.
-[[gnu::always_inline]] inline ItemWritten encode_sequence_item(PyObject* item, bool after_item,
-                                                               EncoderState& state) {
-  if (!state.compact) {
-    if (after_item) {
-      write_item_separator(state);
-    }
-    return written_generally(encode_item(item, state));
-  }
-  PyTypeObject* const type = Py_TYPE(item);
-  if (type == &PyList_Type) {
-    // Rows of coordinates or of numbers.
-    const Py_ssize_t size = PyList_Size(item);
-    if (size <= kShortListItems && NestingGuard::enters_freely(state.nesting) &&
-        write_short_simple_list(item, size, after_item, state)) {
-      return ItemWritten::by_cursor;
-    }
-    if (after_item) {
-      write_item_separator(state);
-    }
-    Ref hold = Ref::borrow(item);
-    return written_generally(encode_list_of_size(item, size, state));
-  }
-  if (type == &PyFloat_Type || type == &PyLong_Type) {
-    state.buffer.reserve(Separator::kRoom + kSimpleScalarRoom);
-    char* const start = state.buffer.tail();
-    char* const out = after_item ? state.item_separator.write_at(start) : start;
-    char* const end = write_simple_scalar_at(out, item, false);
-    state.buffer.commit(static_cast<size_t>((end ? end : out) - start));
-    return end ? ItemWritten::by_cursor : written_generally(encode_item(item, state));
-  }
+// A list or tuple item that the cursor writers did not take (or any item
+// outside the compact layout), with the separator before it (after_item).
+[[gnu::always_inline]] inline bool encode_sequence_item(PyObject* item, bool after_item, EncoderState& state) {
   if (after_item) {
     write_item_separator(state);
   }
-  // Objects, as in lists of records, skip the scalar tests.
-  return written_generally(type == &PyDict_Type ? encode_nested_item(item, state) : encode_item(item, state));
+  if (!state.compact) {
+    return encode_item(item, state);
+  }
+  // Mostly objects, as in lists of records, and long lists: no scalar tests.
+  PyTypeObject* const type = Py_TYPE(item);
+  return type == &PyDict_Type || type == &PyList_Type ? encode_nested_item(item, state) : encode_item(item, state);
 }
 
 // A local cursor over reserved room in the output: a run of items keeps it
@@ -387,12 +352,6 @@ class RunCursor {
   }
   char* at() const noexcept { return out_; }
   void advance_to(char* end) noexcept { out_ = end; }
-  // Hands the buffer to another writer, with everything up to `end` kept.
-  void release_at(char* end) noexcept {
-    out_ = end;
-    commit();
-    start_ = out_ = limit_ = nullptr;
-  }
 
  private:
   static constexpr size_t kRunRoom = 64 * kCursorItemRoom;
@@ -509,11 +468,7 @@ bool encode_sequence(PyObject* sequence, const Py_ssize_t initial_size, EncoderS
         break;
       }
     }
-    const ItemWritten written = encode_sequence_item(item, i > 0, state);
-    if (written == ItemWritten::by_cursor) {
-      continue;
-    }
-    if (written == ItemWritten::failed) {
+    if (!encode_sequence_item(item, i > 0, state)) {
       return false;
     }
     // Once Python code has run, the list may have shrunk.
