@@ -81,37 +81,31 @@ template <bool EnsureAscii>
 [[gnu::always_inline]] inline char* write_short_plain_at(char* out, const unsigned char* in, size_t length) {
   constexpr size_t kBlock = 16;
 #if MERVANTA_USE_SSE2
-  if (length > kBlock) {
-    if (length > 2 * kBlock) {
-      return nullptr;
-    }
-    // Two blocks inside the text, the second ending at its last byte; they
-    // overlap when it is shorter than 32 bytes.
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + length - kBlock));
-    if ((special_mask<EnsureAscii>(head) | special_mask<EnsureAscii>(tail)) != 0) {
-      return nullptr;
-    }
-    out[0] = '"';
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), head);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1 + length - kBlock), tail);
-    out[length + 1] = '"';
-    return out + length + 2;
+  if (length > 2 * kBlock) {
+    return nullptr;
   }
-  __m128i block;
-  if (kMayReadPastEnd && load_stays_in_page(in, kBlock)) {
-    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  // Two blocks from the text's start, whatever its length: lengths come mixed
+  // in real data, and a branch on them would be mispredicted. Bytes past the
+  // text are read only inside its memory page, and ignored.
+  __m128i head;
+  __m128i tail;
+  if (kMayReadPastEnd && load_stays_in_page(in, 2 * kBlock)) {
+    head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + kBlock));
   } else {
-    unsigned char staged[kBlock] = {};
+    unsigned char staged[2 * kBlock] = {};
     std::memcpy(staged, in, length);
-    block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged));
+    head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged));
+    tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged + kBlock));
   }
-  // Bytes past the text are ignored; 1 << 16 still fits the unsigned mask.
-  if ((special_mask<EnsureAscii>(block) & ((1u << length) - 1)) != 0) {
+  const uint32_t specials = special_mask<EnsureAscii>(head) | (special_mask<EnsureAscii>(tail) << kBlock);
+  const auto in_text = static_cast<uint32_t>((uint64_t{1} << length) - 1);
+  if ((specials & in_text) != 0) {
     return nullptr;
   }
   out[0] = '"';
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), block);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), head);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1 + kBlock), tail);
 #else
   if (length > kBlock) {
     return nullptr;
