@@ -375,6 +375,13 @@ class RunCursor {
 // What became of one item in a run.
 enum class RunStep { written, left, failed };
 
+// Where an item of a run starts: after the item separator when it follows
+// another. The cursor must have room for the separator and the item.
+[[gnu::always_inline]] inline char* run_item_start(const RunCursor& cursor, bool after_item,
+                                                   const EncoderState& state) {
+  return after_item ? state.item_separator.write_at(cursor.at()) : cursor.at();
+}
+
 // One list or tuple item of a run, after a separator when after_item:
 // a simple scalar, a string or a short list of simple scalars, written at
 // the cursor; anything else is left to the general writers with nothing
@@ -393,7 +400,7 @@ enum class RunStep { written, left, failed };
       return RunStep::left;
     }
     cursor.ensure(Separator::kRoom + escaped_room(length));
-    char* const item_at = after_item ? state.item_separator.write_at(cursor.at()) : cursor.at();
+    char* const item_at = run_item_start(cursor, after_item, state);
     char* const end = write_plain_text_at(item_at, utf8, length, state.settings.ensure_ascii);
     cursor.advance_to(end ? end : write_escaped_at(item_at, utf8, length, state.settings.ensure_ascii));
     return RunStep::written;
@@ -405,8 +412,7 @@ enum class RunStep { written, left, failed };
       return RunStep::left;
     }
     cursor.ensure(short_list_room(size));
-    char* const end =
-        write_short_list_at(after_item ? state.item_separator.write_at(cursor.at()) : cursor.at(), item, size, state);
+    char* const end = write_short_list_at(run_item_start(cursor, after_item, state), item, size, state);
     if (end == nullptr) {
       return RunStep::left;
     }
@@ -414,8 +420,7 @@ enum class RunStep { written, left, failed };
     return RunStep::written;
   }
   cursor.ensure(kCursorItemRoom);
-  char* const end =
-      write_simple_scalar_at(after_item ? state.item_separator.write_at(cursor.at()) : cursor.at(), item, false);
+  char* const end = write_simple_scalar_at(run_item_start(cursor, after_item, state), item, false);
   if (end == nullptr) {
     return RunStep::left;
   }
