@@ -164,6 +164,25 @@ def test_list_growing_while_written_keeps_initial_size():
     assert dumps(data, default=default) == '["x", 2]'
 
 
+@pytest.mark.parametrize("inner_size", [10, 3_000, 300_000])
+@pytest.mark.parametrize("outer_size", [10, 3_000, 300_000])
+def test_runs_nested_through_default_keep_their_own_output(outer_size, inner_size):
+    # The inner run starts while the outer one holds a grown buffer; the
+    # block one of them leaves behind is taken by the next call.
+    class Inner:
+        pass
+
+    inner = ["i%d" % index for index in range(inner_size // 6)]
+    outer = ["o%d" % index for index in range(outer_size // 6)] + [Inner()]
+
+    def default(value):
+        return [dumps(inner), dumpb(inner).decode()]
+
+    expected = json.dumps(outer[:-1] + [[json.dumps(inner)] * 2])
+    for call in range(3):
+        assert dumps(outer, default=default) == expected
+
+
 class TestDictGuards:
     def test_panic_exception_class(self):
         panic = panic_type()
