@@ -47,6 +47,25 @@ inline bool memo_in_use(const EncoderState& state) { return state.objects_opened
 
 // Remembered keys up to this length are copied in one fixed-size move.
 inline constexpr size_t kShortKey = 32;
+static_assert(kShortKey == 32, "copy_to copies short keys with copy_32_bytes");
+
+// 32 bytes from source to out, all loaded before any is stored, so the two
+// may overlap. Kept in registers: a staging array went through the stack,
+// and the stores then waited on reloading it.
+[[gnu::always_inline]] inline void copy_32_bytes(char* out, const char* source) {
+#if MERVANTA_USE_SSE2
+  const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+  const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), head);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), tail);
+#else
+  const uint64_t words[4] = {simd::load_word(source), simd::load_word(source + 8), simd::load_word(source + 16),
+                             simd::load_word(source + 24)};
+  for (size_t i = 0; i < 4; ++i) {
+    std::memcpy(out + 8 * i, &words[i], sizeof words[i]);
+  }
+#endif
+}
 
 // Copies a remembered key's text to out, inside reserved room of at least
 // max(length, kShortKey) bytes; returns the end of the copy.
@@ -55,11 +74,8 @@ inline constexpr size_t kShortKey = 32;
   const char* source = state.buffer.data() + entry->offset;
   if (entry->length <= kShortKey) [[likely]] {
     // One fixed-size copy through registers. Bytes past the key's text are
-    // copied too, then overwritten by what follows; the source may run into
-    // the destination, so all of it is loaded before anything is stored.
-    char staged[kShortKey];
-    std::memcpy(staged, source, kShortKey);
-    std::memcpy(out, staged, kShortKey);
+    // copied too, then overwritten by what follows.
+    copy_32_bytes(out, source);
   } else {
     std::memcpy(out, source, entry->length);
   }
