@@ -52,16 +52,18 @@ inline bool load_stays_in_page(const unsigned char* p, size_t width) {
 // when escaping to ASCII, every byte of 0x80 and above.
 template <bool EnsureAscii>
 inline unsigned special_mask(__m128i block) {
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
+  // x ^ 2 maps '"' to 0x20 and keeps control bytes below 0x20, so one
+  // comparison finds both.
+  const __m128i flipped = _mm_xor_si128(block, _mm_set1_epi8(2));
+  __m128i special;
   if constexpr (EnsureAscii) {
-    // Signed compare: 0x00-0x1F and 0x80-0xFF are both below 0x20.
-    special = _mm_or_si128(special, _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+    // Signed: bytes of 0x80 and above count as below too.
+    special = _mm_cmpgt_epi8(_mm_set1_epi8(0x21), flipped);
   } else {
-    const __m128i limit = _mm_set1_epi8(0x1F);
-    special = _mm_or_si128(special, _mm_cmpeq_epi8(_mm_max_epu8(block, limit), limit));
+    const __m128i limit = _mm_set1_epi8(0x20);
+    special = _mm_cmpeq_epi8(_mm_max_epu8(flipped, limit), limit);
   }
+  special = _mm_or_si128(special, _mm_cmpeq_epi8(block, _mm_set1_epi8('\\')));
   return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
 
