@@ -1,10 +1,12 @@
-// The code points of a string that needs decoding (escapes or non-ASCII
-// bytes), collected in one reusable array, and the str made from them.
+// The characters of a string that needs decoding (escapes or non-ASCII
+// bytes), collected in one reusable array, and the str made from them: as
+// code points, or as bytes while every one is below U+0100.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/py_ref.hpp"
 
@@ -52,6 +54,60 @@ class CodePoints {
   size_t capacity_ = kInline;
   // OR of every code point: below 0x100 exactly when each one is.
   uint32_t bits_ = 0;
+};
+
+// The bytes of a string whose characters are all below U+0100: ASCII text
+// with escapes, the common case of escaped text, without widening every byte
+// to a code point and narrowing it back.
+class NarrowText {
+ public:
+  // Room a block copy may write past the bytes it appends.
+  static constexpr size_t kBlock = 16;
+
+  NarrowText() noexcept {}
+  ~NarrowText() {
+    if (data_ != inline_) {
+      std::free(data_);
+    }
+  }
+  NarrowText(const NarrowText&) = delete;
+  NarrowText& operator=(const NarrowText&) = delete;
+
+  void clear() noexcept { size_ = 0; }
+  // Appends `count` bytes copied a block at a time: the source must be
+  // readable up to the next multiple of kBlock. False with MemoryError set.
+  [[nodiscard]] bool append_blocks(const char* bytes, size_t count) {
+    if (!reserve(count + kBlock)) {
+      return false;
+    }
+    char* const out = data_ + size_;
+    for (size_t done = 0; done < count; done += kBlock) {
+      std::memcpy(out + done, bytes + done, kBlock);
+    }
+    size_ += count;
+    return true;
+  }
+  [[nodiscard]] bool push(unsigned char byte) {
+    if (!reserve(1)) {
+      return false;
+    }
+    data_[size_++] = static_cast<char>(byte);
+    return true;
+  }
+  // A new str of the collected bytes, each one a character.
+  Ref make_str() const;
+
+ private:
+  static constexpr size_t kInline = 256;
+  bool reserve(size_t count) { return size_ + count <= capacity_ || grow(size_ + count); }
+  bool grow(size_t needed);
+
+  // Aligned: the interpreter checks a new str's bytes a word at a time only
+  // from an aligned address.
+  alignas(16) char inline_[kInline];
+  char* data_ = inline_;
+  size_t size_ = 0;
+  size_t capacity_ = kInline;
 };
 
 }  // namespace mervanta

@@ -24,6 +24,7 @@ struct ParserState {
   uint64_t position = 0;
   uint32_t depth = 0;  // containers currently open
   CodePoints scratch;  // reused by every string that needs decoding
+  NarrowText narrow;   // reused by ASCII strings with escapes
   static constexpr uint64_t kAlignedBlock = 32;
   alignas(16) char aligned_block[kAlignedBlock];  // short ASCII strings, copied
 };

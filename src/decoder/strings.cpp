@@ -1,6 +1,7 @@
 // JSON strings: an ASCII escape-free path straight from the input bytes, and
 // a decoding path through code points for escapes and non-ASCII bytes. Both
 // give the same str.
+#include <array>
 #include <cstring>
 
 #include "decoder/parser.hpp"
@@ -178,6 +179,72 @@ bool append_run(ParserState& state, uint64_t from, uint64_t to, CodePoints& out)
   return true;
 }
 
+// The character of each escape that stands for one ASCII character, by the
+// letter after the backslash; 0 for \u and for letters that are no escape.
+constexpr auto kShortEscape = [] {
+  std::array<unsigned char, 128> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  table['b'] = '\b';
+  table['f'] = '\f';
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  return table;
+}();
+
+// ASCII text with escapes that all yield characters below U+0100, decoded
+// as bytes from `start`, the first byte after the opening mark, with `stop`
+// the first quote or backslash at or after it. False, with nothing consumed,
+// for anything else (non-ASCII bytes, a \u escape above U+00FF or a bad one,
+// the end of the text): the code point path then gives the exact result or
+// error. True with the str, or with an empty Ref and MemoryError set.
+bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref& result) {
+  NarrowText& out = state.narrow;
+  out.clear();
+  const char* const text = state.text;
+  uint64_t from = start;
+  for (;;) {
+    if (stop >= state.length) {
+      return false;
+    }
+    // The run before `stop` is read in whole blocks, inside the text or its padding.
+    if (!out.append_blocks(text + from, stop - from)) {
+      return true;
+    }
+    if (text[stop] == '"') {
+      state.position = stop + 1;
+      result = out.make_str();
+      return true;
+    }
+    // Past a final backslash lies the padding's NUL, which is no escape.
+    const auto letter = static_cast<unsigned char>(text[stop + 1]);
+    if (letter < 0x80 && kShortEscape[letter] != 0) {
+      if (!out.push(kShortEscape[letter])) {
+        return true;
+      }
+      from = stop + 2;
+    } else if (letter == 'u') {
+      const int32_t code = peek_hex4(state, stop + 2);
+      if (code < 0 || code > 0xFF) {
+        return false;
+      }
+      if (!out.push(static_cast<unsigned char>(code))) {
+        return true;
+      }
+      from = stop + 6;
+    } else {
+      return false;
+    }
+    const StringScan scan = scan_string(text, from, state.length);
+    if (!scan.ascii) {
+      return false;
+    }
+    stop = scan.stop;
+  }
+}
+
 // The decoding path from `start`, the first byte after the opening mark,
 // with `stop` the first quote or backslash at or after it.
 [[gnu::noinline]] Ref parse_decoded_string(ParserState& state, uint64_t start, uint64_t stop) {
@@ -225,9 +292,14 @@ Ref parse_string(ParserState& state) {
   }
   uint64_t start = state.position;
   StringScan scan = scan_string(state.text, start, state.length);
-  if (scan.ascii && scan.stop < state.length && state.text[scan.stop] == '"') {
-    state.position = scan.stop + 1;
-    return make_ascii_str(state, state.text + start, scan.stop - start);
+  if (scan.ascii && scan.stop < state.length) {
+    if (state.text[scan.stop] == '"') {
+      state.position = scan.stop + 1;
+      return make_ascii_str(state, state.text + start, scan.stop - start);
+    }
+    if (Ref result; parse_narrow_string(state, start, scan.stop, result)) {
+      return result;
+    }
   }
   return parse_decoded_string(state, start, scan.stop);
 }

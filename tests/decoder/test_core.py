@@ -109,6 +109,10 @@ def test_errors_inside_hooks_pass_through():
         ("\\u20AC\\u0800\\u07ff\\uffff", "\u20ac\u0800\u07ff\uffff"),
         ("\U0001f600 \u4e2d\u6587 x" * 20 + "\\n", "\U0001f600 \u4e2d\u6587 x" * 20 + "\n"),
         ("a" * 100 + "\\t" + "b" * 100, "a" * 100 + "\t" + "b" * 100),
+        # Escaped ASCII text is decoded as bytes until a character needs more.
+        ("\\u00e9\\u00ff\\u0100x", "\u00e9\u00ff\u0100x"),
+        ("a\\/b\u00e9\\n", "a/b\u00e9\n"),
+        ("\\u00e9" * 300, "\u00e9" * 300),
     ],
 )
 def test_string_bodies(body, value):
@@ -132,6 +136,9 @@ def test_string_bodies(body, value):
         ('"\\uGGGG"', "Invalid hex at row 1, column 5"),
         ('"\\ud800\\u12x4"', "Invalid hex at row 1, column 13"),
         ('"\u00e9\\x"', "Invalid escape at row 1, column 6"),
+        ('"ab\\/cd\\x"', "Invalid escape at row 1, column 10"),
+        ('"\\t\\u00e9\\u12x4"', "Invalid hex at row 1, column 15"),
+        ('"a\\/b', "Unterminated string at row 1, column 6"),
     ],
 )
 def test_string_errors(text, message):

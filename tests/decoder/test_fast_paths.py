@@ -48,7 +48,7 @@ def test_special_character_at_each_block_offset(char, at):
 
 
 @pytest.mark.parametrize("size", [127, 128, 129, 1000, 70000])
-@pytest.mark.parametrize("piece", ["é", "日", "😀", "\\u00e9", "a\\n"])
+@pytest.mark.parametrize("piece", ["é", "日", "😀", "\\u00e9", "a\\n", "x\\/\\u00ff"])
 def test_long_strings_grow_the_code_point_array(size, piece):
     text = json.dumps([piece * size, "tail"], ensure_ascii=False).replace("\\\\", "\\")
     expected = json.loads(text)
