@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "runtime/py_ref.hpp"
 
@@ -40,6 +41,17 @@ class CodePoints {
   void push(uint32_t code) noexcept {
     data_[size_++] = code;
     bits_ |= code;
+  }
+  // Appends each byte as the code point of the same value; false with
+  // MemoryError set.
+  [[nodiscard]] bool append_bytes(std::string_view bytes) {
+    if (!reserve(bytes.size())) {
+      return false;
+    }
+    for (const char byte : bytes) {
+      push(static_cast<unsigned char>(byte));
+    }
+    return true;
   }
   // A new str of the collected code points.
   Ref make_str();
@@ -94,6 +106,7 @@ class NarrowText {
     data_[size_++] = static_cast<char>(byte);
     return true;
   }
+  std::string_view bytes() const noexcept { return {data_, size_}; }
   // A new str of the collected bytes, each one a character.
   Ref make_str() const;
 

@@ -194,18 +194,27 @@ constexpr auto kShortEscape = [] {
   return table;
 }();
 
+// Where the byte path handed over: the text from `from` on, with `stop` the
+// first quote or backslash at or after it, or the end of the text.
+struct Handover {
+  uint64_t from;
+  uint64_t stop;
+};
+
 // ASCII text with escapes that all yield characters below U+0100, decoded
 // as bytes from `start`, the first byte after the opening mark, with `stop`
-// the first quote or backslash at or after it. False, with nothing consumed,
-// for anything else (non-ASCII bytes, a \u escape above U+00FF or a bad one,
-// the end of the text): the code point path then gives the exact result or
-// error. True with the str, or with an empty Ref and MemoryError set.
-bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref& result) {
+// the first quote or backslash at or after it. Returns true with the str (or
+// an empty Ref and MemoryError set). At anything else (non-ASCII bytes, a \u
+// escape above U+00FF or a bad one, the end of the text) returns false and
+// where the code point path takes over, with the bytes decoded so far in
+// `state.narrow`: that path then gives the exact result or error.
+bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref& result, Handover& handover) {
   NarrowText& out = state.narrow;
   out.clear();
   const char* const text = state.text;
   uint64_t from = start;
   for (;;) {
+    handover = {from, stop};
     if (stop >= state.length) {
       return false;
     }
@@ -213,6 +222,7 @@ bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref&
     if (!out.append_blocks(text + from, stop - from)) {
       return true;
     }
+    handover = {stop, stop};
     if (text[stop] == '"') {
       state.position = stop + 1;
       result = out.make_str();
@@ -239,18 +249,17 @@ bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref&
     }
     const StringScan scan = scan_string(text, from, state.length);
     if (!scan.ascii) {
+      handover = {from, scan.stop};
       return false;
     }
     stop = scan.stop;
   }
 }
 
-// The decoding path from `start`, the first byte after the opening mark,
-// with `stop` the first quote or backslash at or after it.
-[[gnu::noinline]] Ref parse_decoded_string(ParserState& state, uint64_t start, uint64_t stop) {
+// The code point path from `from`, with `stop` the first quote or backslash
+// at or after it, after the characters already in `state.scratch`.
+Ref continue_with_code_points(ParserState& state, uint64_t from, uint64_t stop) {
   CodePoints& out = state.scratch;
-  out.clear();
-  uint64_t from = start;
   for (;;) {
     if (!append_run(state, from, stop, out)) {
       return {};
@@ -269,6 +278,37 @@ bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref&
     from = state.position;
     stop = scan_string(state.text, from, state.length).stop;
   }
+}
+
+// A \u escape at `escape` (which the padding keeps readable) whose code is
+// at least 0x100, or no hex at all: text escaped to ASCII from a script
+// beyond Latin-1, which the byte path would only hand over.
+inline bool opens_wide_escape(const char* escape) {
+  return escape[1] == 'u' && (escape[2] != '0' || escape[3] != '0');
+}
+
+// A string that needs decoding, from `start`, the first byte after the
+// opening mark, with `stop` its first quote or backslash. Out of line, so
+// that the common path of parse_string keeps no frame; whether the text
+// before an escape is ASCII is scanned again here rather than passed in,
+// for the same reason.
+[[gnu::noinline]] Ref parse_decoded_string(ParserState& state, uint64_t start, uint64_t stop) {
+  CodePoints& out = state.scratch;
+  out.clear();
+  if (stop < state.length && state.text[stop] == '\\' && !opens_wide_escape(state.text + stop) &&
+      scan_string(state.text, start, stop).ascii) {
+    Ref result;
+    Handover handover{};
+    if (parse_narrow_string(state, start, stop, result, handover)) {
+      return result;
+    }
+    if (!out.append_bytes(state.narrow.bytes())) {
+      return {};
+    }
+    start = handover.from;
+    stop = handover.stop;
+  }
+  return continue_with_code_points(state, start, stop);
 }
 
 // The interpreter checks the bytes of a new str a word at a time only from
@@ -292,14 +332,9 @@ Ref parse_string(ParserState& state) {
   }
   uint64_t start = state.position;
   StringScan scan = scan_string(state.text, start, state.length);
-  if (scan.ascii && scan.stop < state.length) {
-    if (state.text[scan.stop] == '"') {
-      state.position = scan.stop + 1;
-      return make_ascii_str(state, state.text + start, scan.stop - start);
-    }
-    if (Ref result; parse_narrow_string(state, start, scan.stop, result)) {
-      return result;
-    }
+  if (scan.ascii && scan.stop < state.length && state.text[scan.stop] == '"') {
+    state.position = scan.stop + 1;
+    return make_ascii_str(state, state.text + start, scan.stop - start);
   }
   return parse_decoded_string(state, start, scan.stop);
 }

@@ -139,6 +139,7 @@ def test_string_bodies(body, value):
         ('"ab\\/cd\\x"', "Invalid escape at row 1, column 10"),
         ('"\\t\\u00e9\\u12x4"', "Invalid hex at row 1, column 15"),
         ('"a\\/b', "Unterminated string at row 1, column 6"),
+        ('"ab\\u00GG"', "Invalid hex at row 1, column 9"),
     ],
 )
 def test_string_errors(text, message):
