@@ -6,6 +6,7 @@
 
 #include "decoder/parser.hpp"
 #include "decoder/utf8.hpp"
+#include "runtime/short_escapes.hpp"
 #include "runtime/simd.hpp"
 
 namespace mervanta {
@@ -121,6 +122,15 @@ bool append_unicode_escape(ParserState& state, CodePoints& out) {
   return true;
 }
 
+// The character of each escape that stands for one ASCII character, by the
+// letter after the backslash; 0 for \u and for letters that are no escape.
+constexpr auto kShortEscape = [] {
+  std::array<unsigned char, 128> table{};
+  for (const ShortEscape& escape : kShortEscapes) table[static_cast<unsigned char>(escape.letter)] = escape.character;
+  table['/'] = '/';
+  return table;
+}();
+
 // One escape, yielding at most one code point; `position` is just past the
 // backslash.
 bool append_escape(ParserState& state, CodePoints& out) {
@@ -131,34 +141,16 @@ bool append_escape(ParserState& state, CodePoints& out) {
   if (!out.reserve(1)) {
     return false;
   }
-  char byte = state.text[state.position++];
-  switch (byte) {
-    case '"':
-    case '\\':
-    case '/':
-      out.push(static_cast<uint32_t>(byte));
-      return true;
-    case 'b':
-      out.push('\b');
-      return true;
-    case 'f':
-      out.push('\f');
-      return true;
-    case 'n':
-      out.push('\n');
-      return true;
-    case 'r':
-      out.push('\r');
-      return true;
-    case 't':
-      out.push('\t');
-      return true;
-    case 'u':
-      return append_unicode_escape(state, out);
-    default:
-      parse_error(state, "Invalid escape");
-      return false;
+  const auto letter = static_cast<unsigned char>(state.text[state.position++]);
+  if (letter < 0x80 && kShortEscape[letter] != 0) {
+    out.push(kShortEscape[letter]);
+    return true;
   }
+  if (letter == 'u') {
+    return append_unicode_escape(state, out);
+  }
+  parse_error(state, "Invalid escape");
+  return false;
 }
 
 // The bytes [from, to), free of quotes and backslashes, as code points.
@@ -178,21 +170,6 @@ bool append_run(ParserState& state, uint64_t from, uint64_t to, CodePoints& out)
   out.commit(end, bits);
   return true;
 }
-
-// The character of each escape that stands for one ASCII character, by the
-// letter after the backslash; 0 for \u and for letters that are no escape.
-constexpr auto kShortEscape = [] {
-  std::array<unsigned char, 128> table{};
-  table['"'] = '"';
-  table['\\'] = '\\';
-  table['/'] = '/';
-  table['b'] = '\b';
-  table['f'] = '\f';
-  table['n'] = '\n';
-  table['r'] = '\r';
-  table['t'] = '\t';
-  return table;
-}();
 
 // Where the byte path handed over: the text from `from` on, with `stop` the
 // first quote or backslash at or after it, or the end of the text.

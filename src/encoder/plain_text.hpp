@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/short_escapes.hpp"
 #include "runtime/simd.hpp"
 
 namespace mervanta {
@@ -16,13 +17,7 @@ namespace mervanta {
 inline constexpr auto kEscapeKind = [] {
   std::array<char, 128> table{};
   for (int b = 0; b < 0x20; ++b) table[b] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
+  for (const ShortEscape& escape : kShortEscapes) table[static_cast<unsigned char>(escape.character)] = escape.letter;
   return table;
 }();
 
