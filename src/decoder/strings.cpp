@@ -1,6 +1,6 @@
-// JSON strings: an ASCII escape-free path straight from the input bytes, and
-// a decoding path through code points for escapes and non-ASCII bytes. Both
-// give the same str.
+// JSON strings: ASCII text without escapes straight from the input bytes,
+// ASCII text with escapes decoded as bytes, and anything else through code
+// points. All give the same str.
 #include <array>
 #include <cstring>
 
