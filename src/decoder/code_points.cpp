@@ -1,5 +1,5 @@
-// Growing the code point array and turning it into a str of the narrowest
-// kind the interpreter chooses anyway.
+// The collected characters turned into a str of the narrowest kind the
+// interpreter chooses anyway.
 #include "decoder/code_points.hpp"
 
 #include <bit>
@@ -8,22 +8,6 @@
 #include <cwchar>
 
 namespace mervanta {
-
-bool CodePoints::grow(size_t needed) {
-  size_t capacity = capacity_ * 2 > needed ? capacity_ * 2 : needed;
-  void* block = data_ == inline_ ? std::malloc(capacity * sizeof(uint32_t))
-                                 : std::realloc(data_, capacity * sizeof(uint32_t));
-  if (block == nullptr) {
-    PyErr_NoMemory();
-    return false;
-  }
-  if (data_ == inline_) {
-    std::memcpy(block, inline_, size_ * sizeof(uint32_t));
-  }
-  data_ = static_cast<uint32_t*>(block);
-  capacity_ = capacity;
-  return true;
-}
 
 Ref CodePoints::make_str() {
   if (bits_ < 0x100) {
@@ -47,21 +31,6 @@ Ref CodePoints::make_str() {
   return Ref::steal(PyUnicode_DecodeUTF32(reinterpret_cast<const char*>(data_),
                                           static_cast<Py_ssize_t>(size_ * sizeof(uint32_t)), nullptr, &order));
 #endif
-}
-
-bool NarrowText::grow(size_t needed) {
-  size_t capacity = capacity_ * 2 > needed ? capacity_ * 2 : needed;
-  void* block = data_ == inline_ ? std::malloc(capacity) : std::realloc(data_, capacity);
-  if (block == nullptr) {
-    PyErr_NoMemory();
-    return false;
-  }
-  if (data_ == inline_) {
-    std::memcpy(block, inline_, size_);
-  }
-  data_ = static_cast<char*>(block);
-  capacity_ = capacity;
-  return true;
 }
 
 Ref NarrowText::make_str() const {

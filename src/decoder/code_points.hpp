@@ -13,25 +13,57 @@
 
 namespace mervanta {
 
-class CodePoints {
+// A reusable array that starts in its own storage and moves to the heap when
+// it outgrows it; the two kinds of decoded text below are built on it.
+template <class T, size_t kInline>
+class ScratchArray {
  public:
   // User-provided, so that value-initialisation does not zero the inline
   // array on every parse.
-  CodePoints() noexcept {}
-  ~CodePoints() {
+  ScratchArray() noexcept {}
+  ~ScratchArray() {
     if (data_ != inline_) {
       std::free(data_);
     }
   }
-  CodePoints(const CodePoints&) = delete;
-  CodePoints& operator=(const CodePoints&) = delete;
+  ScratchArray(const ScratchArray&) = delete;
+  ScratchArray& operator=(const ScratchArray&) = delete;
 
+  // Room for `count` more items; false with MemoryError set.
+  [[nodiscard]] bool reserve(size_t count) { return size_ + count <= capacity_ || grow(size_ + count); }
+
+ protected:
+  // Aligned: the interpreter checks a new str's bytes a word at a time only
+  // from an aligned address.
+  alignas(16) T inline_[kInline];
+  T* data_ = inline_;
+  size_t size_ = 0;
+  size_t capacity_ = kInline;
+
+ private:
+  bool grow(size_t needed) {
+    const size_t capacity = capacity_ * 2 > needed ? capacity_ * 2 : needed;
+    void* block = data_ == inline_ ? std::malloc(capacity * sizeof(T)) : std::realloc(data_, capacity * sizeof(T));
+    if (block == nullptr) {
+      PyErr_NoMemory();
+      return false;
+    }
+    if (data_ == inline_) {
+      std::memcpy(block, inline_, size_ * sizeof(T));
+    }
+    data_ = static_cast<T*>(block);
+    capacity_ = capacity;
+    return true;
+  }
+};
+
+class CodePoints : public ScratchArray<uint32_t, 128> {
+ public:
+  CodePoints() noexcept {}  // user-provided, as the base's
   void clear() noexcept {
     size_ = 0;
     bits_ = 0;
   }
-  // Room for `count` more code points; false with MemoryError set.
-  [[nodiscard]] bool reserve(size_t count) { return size_ + count <= capacity_ || grow(size_ + count); }
   // Writing position for code points stored directly after reserve().
   uint32_t* end() noexcept { return data_ + size_; }
   void commit(uint32_t* new_end, uint32_t bits) noexcept {
@@ -57,13 +89,6 @@ class CodePoints {
   Ref make_str();
 
  private:
-  static constexpr size_t kInline = 128;
-  bool grow(size_t needed);
-
-  uint32_t inline_[kInline];
-  uint32_t* data_ = inline_;
-  size_t size_ = 0;
-  size_t capacity_ = kInline;
   // OR of every code point: below 0x100 exactly when each one is.
   uint32_t bits_ = 0;
 };
@@ -71,20 +96,12 @@ class CodePoints {
 // The bytes of a string whose characters are all below U+0100: ASCII text
 // with escapes, the common case of escaped text, without widening every byte
 // to a code point and narrowing it back.
-class NarrowText {
+class NarrowText : public ScratchArray<char, 256> {
  public:
   // Room a block copy may write past the bytes it appends.
   static constexpr size_t kBlock = 16;
 
-  NarrowText() noexcept {}
-  ~NarrowText() {
-    if (data_ != inline_) {
-      std::free(data_);
-    }
-  }
-  NarrowText(const NarrowText&) = delete;
-  NarrowText& operator=(const NarrowText&) = delete;
-
+  NarrowText() noexcept {}  // user-provided, as the base's
   void clear() noexcept { size_ = 0; }
   // Appends `count` bytes copied a block at a time: the source must be
   // readable up to the next multiple of kBlock. False with MemoryError set.
@@ -109,18 +126,6 @@ class NarrowText {
   std::string_view bytes() const noexcept { return {data_, size_}; }
   // A new str of the collected bytes, each one a character.
   Ref make_str() const;
-
- private:
-  static constexpr size_t kInline = 256;
-  bool reserve(size_t count) { return size_ + count <= capacity_ || grow(size_ + count); }
-  bool grow(size_t needed);
-
-  // Aligned: the interpreter checks a new str's bytes a word at a time only
-  // from an aligned address.
-  alignas(16) char inline_[kInline];
-  char* data_ = inline_;
-  size_t size_ = 0;
-  size_t capacity_ = kInline;
 };
 
 }  // namespace mervanta
