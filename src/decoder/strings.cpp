@@ -55,31 +55,36 @@ inline StringScan scan_string(const char* text, uint64_t from, uint64_t length) 
 #endif
 }
 
-int hex_value(unsigned char byte) {
-  if (byte >= '0' && byte <= '9') {
-    return byte - '0';
+// The value of each hex digit, by byte; -1 for every other byte.
+constexpr auto kHexValue = [] {
+  std::array<int8_t, 256> table{};
+  table.fill(-1);
+  for (int digit = 0; digit < 10; ++digit) table['0' + digit] = static_cast<int8_t>(digit);
+  for (int digit = 0; digit < 6; ++digit) {
+    table['a' + digit] = static_cast<int8_t>(10 + digit);
+    table['A' + digit] = static_cast<int8_t>(10 + digit);
   }
-  byte |= 0x20;
-  if (byte >= 'a' && byte <= 'f') {
-    return byte - 'a' + 10;
-  }
-  return -1;
-}
+  return table;
+}();
+
+int hex_value(unsigned char byte) { return kHexValue[byte]; }
 
 // Four hex digits at `at` without consuming anything; -1 if they are not.
+// The four are looked up without a branch between them: runs of \u escapes
+// are the whole text of strings escaped to ASCII.
 int32_t peek_hex4(const ParserState& state, uint64_t at) {
   if (state.length - at < 4) {
     return -1;
   }
-  int32_t code = 0;
-  for (uint64_t i = 0; i < 4; ++i) {
-    int digit = hex_value(static_cast<unsigned char>(state.text[at + i]));
-    if (digit < 0) {
-      return -1;
-    }
-    code = code << 4 | digit;
+  const auto* digits = reinterpret_cast<const unsigned char*>(state.text + at);
+  const int32_t first = kHexValue[digits[0]];
+  const int32_t second = kHexValue[digits[1]];
+  const int32_t third = kHexValue[digits[2]];
+  const int32_t fourth = kHexValue[digits[3]];
+  if ((first | second | third | fourth) < 0) {
+    return -1;
   }
-  return code;
+  return first << 12 | second << 8 | third << 4 | fourth;
 }
 
 // Consumes the four digits of a \u escape; false with the error set.
@@ -233,6 +238,25 @@ bool parse_narrow_string(ParserState& state, uint64_t start, uint64_t stop, Ref&
   }
 }
 
+// Consecutive \uXXXX escapes from `at` of characters outside the surrogate
+// range, as text escaped to ASCII is made of, decoded in one loop. Leaves
+// `at` after the last one taken; anything else (a surrogate, bad hex) is
+// left to the general escape reader. False with MemoryError set.
+bool append_unicode_escape_run(const ParserState& state, uint64_t& at, CodePoints& out) {
+  while (state.text[at] == '\\' && state.text[at + 1] == 'u') {
+    const int32_t code = peek_hex4(state, at + 2);
+    if (code < 0 || (code >= 0xD800 && code <= 0xDFFF)) {
+      break;
+    }
+    if (!out.reserve(1)) {
+      return false;
+    }
+    out.push(static_cast<uint32_t>(code));
+    at += 6;
+  }
+  return true;
+}
+
 // The code point path from `from`, with `stop` the first quote or backslash
 // at or after it, after the characters already in `state.scratch`.
 Ref continue_with_code_points(ParserState& state, uint64_t from, uint64_t stop) {
@@ -244,6 +268,15 @@ Ref continue_with_code_points(ParserState& state, uint64_t from, uint64_t stop) 
     state.position = stop;
     if (stop >= state.length) {
       return parse_error(state, "Unterminated string");
+    }
+    uint64_t after_run = stop;
+    if (!append_unicode_escape_run(state, after_run, out)) {
+      return {};
+    }
+    if (after_run != stop) {
+      from = state.position = after_run;
+      stop = scan_string(state.text, from, state.length).stop;
+      continue;
     }
     ++state.position;
     if (state.text[stop] == '"') {

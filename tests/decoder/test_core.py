@@ -113,6 +113,9 @@ def test_errors_inside_hooks_pass_through():
         ("\\u00e9\\u00ff\\u0100x", "\u00e9\u00ff\u0100x"),
         ("a\\/b\u00e9\\n", "a/b\u00e9\n"),
         ("\\u00e9" * 300, "\u00e9" * 300),
+        # Text escaped to ASCII from beyond Latin-1 comes as runs of escapes.
+        ("\\u041f\\u0440\\ud83d\\ude00\\u0438 x", "\u041f\u0440\U0001f600\u0438 x"),
+        ("\\u65e5\\ud800\\u672c", "\u65e5\u672c"),
     ],
 )
 def test_string_bodies(body, value):
@@ -140,6 +143,8 @@ def test_string_bodies(body, value):
         ('"\\t\\u00e9\\u12x4"', "Invalid hex at row 1, column 15"),
         ('"a\\/b', "Unterminated string at row 1, column 6"),
         ('"ab\\u00GG"', "Invalid hex at row 1, column 9"),
+        ('"\\u65e5\\u672G"', "Invalid hex at row 1, column 14"),
+        ('"\\u65e5\\u67', "Invalid Unicode escape at row 1, column 12"),
     ],
 )
 def test_string_errors(text, message):
