@@ -274,16 +274,15 @@ Ref continue_with_code_points(ParserState& state, uint64_t from, uint64_t stop) 
       return {};
     }
     if (after_run != stop) {
-      from = state.position = after_run;
-      stop = scan_string(state.text, from, state.length).stop;
-      continue;
-    }
-    ++state.position;
-    if (state.text[stop] == '"') {
-      return out.make_str();
-    }
-    if (!append_escape(state, out)) {
-      return {};
+      state.position = after_run;
+    } else {
+      ++state.position;
+      if (state.text[stop] == '"') {
+        return out.make_str();
+      }
+      if (!append_escape(state, out)) {
+        return {};
+      }
     }
     from = state.position;
     stop = scan_string(state.text, from, state.length).stop;
